@@ -1,0 +1,3 @@
+#include "boot/boot.h"
+
+int main() { return nolva::BringUpNetwork(); }

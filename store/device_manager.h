@@ -1,0 +1,47 @@
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "accounts/user_table.h"
+#include "management/status_codes.h"
+#include "store/settings_records.h"
+
+namespace nolva {
+
+// The one object of the system: its mutex serialises every access to the
+// device's flash files. Every primitive and operation is a member.
+class DeviceManager {
+ public:
+  DeviceManager();
+  ~DeviceManager();
+  DeviceManager(const DeviceManager&) = delete;
+  DeviceManager& operator=(const DeviceManager&) = delete;
+  DeviceManager(DeviceManager&&) = delete;
+  DeviceManager& operator=(DeviceManager&&) = delete;
+
+  // Settings store: 0 on success, -1 on failure.
+  std::int32_t LoadNetworkSettings(NetworkSettings* settings);
+  std::int32_t SaveNetworkSettings(const NetworkSettings* settings);
+  std::int32_t ResetNetworkSettings(NetworkSettings* settings);
+
+  // Accounts.
+  void MakePasswordDigest(char* out, const char* password);
+  std::int32_t LoadUsers(UserTable* table);
+  std::int32_t SaveUsers(const UserTable* table);
+  std::int32_t ResetUsers(UserTable* table);
+  std::int32_t VerifyUser(const char* name, const char* password);
+
+  // Management operations: the caller's user name and password come first.
+  StatusCode Login(const char16_t* userName, const char16_t* password);
+
+ private:
+  pthread_mutex_t mutex;
+
+ public:
+  ServiceSettings serviceSettings;
+  OcpSettings ocpSettings;
+};
+
+}  // namespace nolva

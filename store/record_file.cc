@@ -1,0 +1,26 @@
+#include "store/record_file.h"
+
+#include <cstdio>
+
+#include "store/handles.h"
+#include "store/replacement_file.h"
+
+namespace nolva {
+
+std::int32_t LoadRecordFile(const RecordFile& file, void* record) {
+  Stream stream(fopen(file.path, "rb"));
+  if (!stream.IsOpen()) {
+    file.fillDefaults(record);
+    return StoreRecordFile(file, record);
+  }
+  std::size_t read = fread(record, 1, file.size, stream.Get());
+  return read == file.size ? 0 : -1;
+}
+
+std::int32_t StoreRecordFile(const RecordFile& file, const void* record) {
+  ReplacementFile replacement(file.path);
+  if (!replacement.Write(record, file.size)) return -1;
+  return replacement.Commit();
+}
+
+}  // namespace nolva

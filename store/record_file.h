@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace nolva {
+
+// A settings record kept as one flash file holding exactly its bytes.
+struct RecordFile {
+  const char* path;
+  std::size_t size;
+  void (*fillDefaults)(void* record);
+};
+
+extern const RecordFile kNetworkSettingsFile;
+
+// Both expect the caller to hold the manager's mutex.
+//
+// Load: 0 when the whole record was read; -1 when the file is short or
+// unreadable (the bytes read stand in the record). A file that cannot be
+// opened is replaced by the defaults, and the result is the store's.
+std::int32_t LoadRecordFile(const RecordFile& file, void* record);
+std::int32_t StoreRecordFile(const RecordFile& file, const void* record);
+
+}  // namespace nolva
