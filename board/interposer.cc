@@ -14,12 +14,14 @@
 #include <initializer_list>
 
 #include "board/open_flags.h"
+#include "board/power_cut.h"
 #include "board/sim.h"
 
 #define NOLVA_ENTRY extern "C" __attribute__((visibility("default")))
 
 namespace sim = nolva::board::sim;
 using nolva::board::Area;
+using sim::FlashStep;
 using sim::Kind;
 using sim::Mapping;
 using sim::WantsWrite;
@@ -71,6 +73,7 @@ int OpenBoard(const Mapping& m, int flags, mode_t mode) {
   else
     sim::Log("open %s %s", m.device, text);
   if (WantsWrite(flags)) {
+    sim::PowerStep(m.row->area, FlashStep::Open, m.device);
     if (const int error = sim::CheckFault(sim::kOpenWrite, m.row->area, m.device))
       return Fail(error);
   }
@@ -94,6 +97,7 @@ ssize_t BoardWrite(int fd, const void* data, size_t size) {
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
   if (kind == Kind::FlashFile) {
+    sim::PowerStep(Area::Flash, FlashStep::Write, device);
     if (const int error = sim::CheckFault(sim::kWrite, Area::Flash, device, &size))
       return Fail(error);
   }
@@ -107,6 +111,8 @@ int BoardClose(int fd) {
   if (kind == Kind::None) return NOLVA_REAL(close)(fd);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
+  if (kind == Kind::FlashFile || kind == Kind::FlashDir)
+    sim::PowerStep(Area::Flash, FlashStep::Close, device);
   sim::Untrack(fd);
   const int result = NOLVA_REAL(close)(fd);
   sim::Log("close %s", device);
@@ -121,6 +127,7 @@ int BoardSync(int fd, const char* name, Sync sync) {
   sim::DevicePathOf(fd, device, sizeof device);
   sim::Log("%s %s", name, device);
   if (kind == Kind::FlashFile || kind == Kind::FlashDir) {
+    sim::PowerStep(Area::Flash, FlashStep::Sync, device);
     if (const int error = sim::CheckFault(sim::kFsync, Area::Flash, device)) return Fail(error);
   }
   return sync();
@@ -156,6 +163,7 @@ FILE* OpenBoardStream(const Mapping& m, const char* mode) {
   sim::Log("open %s %s", m.device, mode);
   const int flags = sim::ModeFlags(mode);
   if (!WantsWrite(flags)) return NOLVA_REAL(fopen)(m.host, mode);
+  sim::PowerStep(m.row->area, FlashStep::Open, m.device);
   if (const int error = sim::CheckFault(sim::kOpenWrite, m.row->area, m.device)) {
     errno = error;
     return nullptr;
@@ -188,6 +196,7 @@ FILE* ReopenStream(const char* path, const char* mode, Reopen reopen) {
   if (m.row != nullptr) {
     sim::Log("open %s %s", m.device, mode);
     if (WantsWrite(sim::ModeFlags(mode))) {
+      sim::PowerStep(m.row->area, FlashStep::Open, m.device);
       if (const int error = sim::CheckFault(sim::kOpenWrite, m.row->area, m.device)) {
         errno = error;
         return nullptr;
@@ -205,6 +214,7 @@ int Change(sim::FaultOp op, const char* path, const char* what, Call call) {
   if (mapped == nullptr) return -1;
   if (m.row != nullptr) {
     sim::Log("%s %s", what, m.device);
+    sim::PowerStep(m.row->area, FlashStep::Remove, m.device);
     if (const int error = sim::CheckFault(op, m.row->area, m.device)) return Fail(error);
   }
   return call(mapped);
@@ -229,6 +239,8 @@ int RenamePaths(const char* from, const char* to, Call call) {
   if (mappedTo == nullptr) return -1;
   if (a.row == nullptr && b.row == nullptr) return call(from, to);
   sim::Log("rename %s %s", Shown(a, from), Shown(b, to));
+  const bool flash = (a.row && a.row->area == Area::Flash) || (b.row && b.row->area == Area::Flash);
+  if (flash) sim::PowerStep(Area::Flash, FlashStep::Rename, Shown(a, from), Shown(b, to));
   for (const Mapping* m : {&a, &b}) {
     if (m->row == nullptr) continue;
     if (const int error = sim::CheckFault(sim::kRename, m->row->area, m->device))
@@ -370,6 +382,7 @@ NOLVA_ENTRY int chmod(const char* path, mode_t mode) noexcept {
   if (mapped == nullptr) return -1;
   if (m.row != nullptr) {
     sim::Log("chmod %s %04o", m.device, static_cast<unsigned>(mode));
+    sim::PowerStep(m.row->area, FlashStep::Chmod, m.device);
     if (const int error = sim::CheckFault(sim::kChmod, m.row->area, m.device)) return Fail(error);
   }
   return NOLVA_REAL(chmod)(mapped, mode);
@@ -381,6 +394,7 @@ NOLVA_ENTRY int mkdir(const char* path, mode_t mode) noexcept {
   if (mapped == nullptr) return -1;
   if (m.row != nullptr) {
     sim::Log("mkdir %s %04o", m.device, static_cast<unsigned>(mode));
+    sim::PowerStep(m.row->area, FlashStep::Mkdir, m.device);
     if (const int error = sim::CheckFault(sim::kMkdir, m.row->area, m.device)) return Fail(error);
   }
   return NOLVA_REAL(mkdir)(mapped, mode);
