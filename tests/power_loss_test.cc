@@ -1,0 +1,238 @@
+// Every save the device makes, cut by a power loss at every step that reaches
+// the flash: after the "reboot" each file is whole, old or new, and the boot
+// program and a fresh manager come up with a valid configuration.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/device_manager.h"
+#include "tests/support/board_test.h"
+#include "tests/support/power_cut.h"
+
+namespace nolva::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr NetworkSettings kStaticNetwork = {0, {10, 0, 0, 5}, {255, 0, 0, 0}, {10, 0, 0, 1}};
+constexpr NetworkSettings kOtherNetwork = {0, {172, 16, 1, 2}, {255, 255, 0, 0}, {172, 16, 0, 1}};
+
+UserTable Accounts(DeviceManager& manager, std::initializer_list<const char*> names) {
+  UserTable table = {};
+  for (const char* name : names) {
+    UserEntry& entry = table.entries[table.count++];
+    std::snprintf(entry.name, sizeof entry.name, "%s", name);
+    manager.MakePasswordDigest(entry.digest, std::strcmp(name, "admin") == 0 ? "kevla" : name);
+  }
+  return table;
+}
+
+void WriteFlashFile(const char* path, const char* bytes, std::size_t size) {
+  FILE* file = std::fopen(path, "wb");
+  if (file == nullptr) return;
+  std::fwrite(bytes, 1, size, file);
+  std::fclose(file);
+}
+
+// The boot program as the board starts it: its own process.
+void RunBoot() {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("LD_PRELOAD", PreloadLibrary(), 1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    execl(NOLVA_BOOT_PATH, NOLVA_BOOT_PATH, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+void Nothing(DeviceManager&) {}
+
+struct SaveCase {
+  const char* name;
+  void (*arrange)(DeviceManager&);  // the state before the save, made without faults
+  void (*save)(DeviceManager&);     // the save, cut short
+  std::vector<std::string> files;   // what it changes
+};
+
+void PrintTo(const SaveCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+const SaveCase kSaves[] = {
+    {"SaveNetworkSettings",
+     [](DeviceManager& m) { m.SaveNetworkSettings(&kStaticNetwork); },
+     [](DeviceManager& m) { m.SaveNetworkSettings(&kOtherNetwork); },
+     {"/flash/nolva_system"}},
+    {"ResetNetworkSettings",
+     [](DeviceManager& m) { m.SaveNetworkSettings(&kStaticNetwork); },
+     [](DeviceManager& m) {
+       NetworkSettings settings;
+       m.ResetNetworkSettings(&settings);
+     },
+     {"/flash/nolva_system"}},
+    {"LoadNetworkSettingsCreatingTheDefaults",
+     Nothing,
+     [](DeviceManager& m) {
+       NetworkSettings settings;
+       m.LoadNetworkSettings(&settings);
+     },
+     {"/flash/nolva_system"}},
+    {"BootCreatingTheNetworkRecord",
+     Nothing,
+     [](DeviceManager&) { RunBoot(); },
+     {"/flash/nolva_system"}},
+    {"BootReplacingAShortNetworkRecord",
+     [](DeviceManager&) { WriteFlashFile("/flash/nolva_system", "\0\0\0\0\x0A\0", 6); },
+     [](DeviceManager&) { RunBoot(); },
+     {"/flash/nolva_system"}},
+    {"SaveUsers",
+     [](DeviceManager& m) {
+       const UserTable table = Accounts(m, {"admin", "bob"});
+       m.SaveUsers(&table);
+     },
+     [](DeviceManager& m) {
+       const UserTable table = Accounts(m, {"admin", "bob", "carol", "dave"});
+       m.SaveUsers(&table);
+     },
+     {"/flash/nolva_user"}},
+    {"ResetUsers",
+     [](DeviceManager& m) {
+       const UserTable table = Accounts(m, {"admin", "bob"});
+       m.SaveUsers(&table);
+     },
+     [](DeviceManager& m) {
+       UserTable table;
+       m.ResetUsers(&table);
+     },
+     {"/flash/nolva_user"}},
+    {"LoginCreatingTheDefaultAccount",
+     Nothing,
+     [](DeviceManager& m) { m.Login(u"admin", u"kevla"); },
+     {"/flash/nolva_user"}},
+};
+
+std::string ExpectedInterfaces(const std::string& record) {
+  NetworkSettings s = {};
+  std::memcpy(&s, record.data(), std::min(record.size(), sizeof s));
+  std::string text = "auto lo eth0\niface lo inet loopback\n";
+  if (s.dhcp != 0) return text + "iface eth0 inet dhcp\n";
+  char stanza[256];
+  std::snprintf(stanza, sizeof stanza,
+                "iface eth0 inet static\n\taddress %d.%d.%d.%d\n\tnetmask %d.%d.%d.%d\n"
+                "\tgateway %d.%d.%d.%d\n",
+                s.address[0], s.address[1], s.address[2], s.address[3], s.netmask[0], s.netmask[1],
+                s.netmask[2], s.netmask[3], s.gateway[0], s.gateway[1], s.gateway[2], s.gateway[3]);
+  return text + stanza;
+}
+
+class PowerLoss : public BoardTest, public ::testing::WithParamInterface<SaveCase> {
+ protected:
+  using Contents = std::vector<std::optional<std::string>>;
+
+  std::string Flash() const { return Board() + "/flash"; }
+  std::string Kept() const { return Board() + "/flash-before-the-save"; }
+
+  void KeepFlash() const { fs::copy(Flash(), Kept(), fs::copy_options::recursive); }
+  void RestoreFlash() const {
+    fs::remove_all(Flash());
+    fs::copy(Kept(), Flash(), fs::copy_options::recursive);
+  }
+
+  Contents Files() const {
+    Contents contents;
+    for (const std::string& file : GetParam().files) {
+      contents.push_back(BoardFileExists(file) ? std::optional(ReadBoardFile(file)) : std::nullopt);
+    }
+    return contents;
+  }
+
+  CutRun Run(long steps) const {
+    return RunUntilPowerCut(Board(), steps, [] {
+      DeviceManager manager;
+      GetParam().save(manager);
+    });
+  }
+
+  // What a cut may leave: each file as it was, or as the save made it.
+  void ExpectOldOrNew(const Contents& old, const Contents& now, long steps) const {
+    const Contents after = Files();
+    for (std::size_t i = 0; i < after.size(); ++i) {
+      EXPECT_TRUE(after[i] == old[i] || after[i] == now[i])
+          << GetParam().files[i] << " is neither old nor new after a cut at step " << steps << ": "
+          << after[i].value_or("<absent>").size() << " bytes";
+    }
+  }
+
+  // The reboot: the boot program, then a manager of a fresh process.
+  void ExpectTheBoardComesUp(long steps) const {
+    const ProgramResult boot = RunProgram(NOLVA_BOOT_PATH);
+    EXPECT_EQ(boot.exitStatus, 0) << "boot after a cut at step " << steps;
+    const std::string record = ReadBoardFile("/flash/nolva_system");
+    EXPECT_EQ(record.size(), sizeof(NetworkSettings)) << "after a cut at step " << steps;
+    EXPECT_EQ(ReadBoardFile("/etc/network/interfaces"), ExpectedInterfaces(record));
+    DeviceManager manager;
+    NetworkSettings network;
+    EXPECT_EQ(manager.LoadNetworkSettings(&network), 0) << "after a cut at step " << steps;
+    UserTable users;
+    EXPECT_EQ(manager.LoadUsers(&users), 0) << "after a cut at step " << steps;
+    EXPECT_GT(users.count, 0) << "after a cut at step " << steps;
+  }
+
+  // A save that reported its work done has made it durable: the directory is
+  // synced after its last rename.
+  void ExpectTheDirectorySyncedAfterTheRename() const {
+    bool renamed = false;
+    bool synced = false;
+    for (const std::string& line : LogLines()) {
+      if (line.rfind("rename ", 0) == 0) {
+        renamed = true;
+        synced = false;
+      }
+      if (line == "fsync /flash" || line == "fdatasync /flash") synced = true;
+    }
+    EXPECT_TRUE(!renamed || synced) << "the last rename was never made durable";
+  }
+};
+
+TEST_P(PowerLoss, EveryCutLeavesTheOldOrTheNewFileAndABoardThatComesUp) {
+  {
+    DeviceManager manager;
+    GetParam().arrange(manager);
+  }
+  const Contents old = Files();
+  KeepFlash();
+
+  const CutRun whole = Run(-1);
+  ASSERT_FALSE(whole.cut);
+  ASSERT_GT(whole.steps, 0) << "the save reached no flash step";
+  ExpectTheDirectorySyncedAfterTheRename();
+  const Contents now = Files();
+  ASSERT_NE(old, now) << "the save changed nothing";
+
+  for (long steps = 0; steps < whole.steps; ++steps) {
+    RestoreFlash();
+    const CutRun run = Run(steps);
+    ASSERT_TRUE(run.cut) << "no cut at step " << steps;
+    ExpectOldOrNew(old, now, steps);
+    ExpectTheBoardComesUp(steps);
+  }
+  std::printf("power loss: %s cut at each of its %ld steps\n", GetParam().name, whole.steps);
+  RecordProperty("cut_points", static_cast<int>(whole.steps));
+}
+
+INSTANTIATE_TEST_SUITE_P(Saves, PowerLoss, ::testing::ValuesIn(kSaves),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace nolva::test
