@@ -9,7 +9,10 @@ namespace nolva::board {
 
 inline constexpr char kBoardEnv[] = "NOLVA_BOARD";
 inline constexpr char kMarkerName[] = ".nolva-board";
-inline constexpr std::size_t kPathMax = 4096;
+// Far beyond any board directory or device path, yet small enough that the
+// board's own frames stay near the size of libc's: a stack bound measured on
+// the board then holds for the device.
+inline constexpr std::size_t kPathMax = 1024;
 
 enum class Area : unsigned char { Flash, Network, Tmp, Gpio, Mtd, UsbList };
 
