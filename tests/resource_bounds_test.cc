@@ -1,0 +1,112 @@
+// Every operation, on its success and its failure paths, runs on a thread
+// with a 64 KiB stack and leaves no descriptor open.
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "tests/support/board_test.h"
+#include "tests/support/operations.h"
+#include "tests/support/small_stack.h"
+
+namespace nolva::test {
+namespace {
+
+constexpr std::size_t kDeviceStack = 64 * 1024;
+
+void Put(const std::string& board, const char* device, const std::string& bytes) {
+  board::WriteFile(board::HostPath(board, device), bytes);
+}
+
+std::string UserLines(int count) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) {
+    lines += (i == 0 ? std::string("admin") : "user" + std::to_string(i)) +
+             ":4FA2B4E35AA5F50B4C4A5B1E2C3D4E5F\n";
+  }
+  return lines;
+}
+
+// What the board holds, and who calls, on one path through the operations.
+struct Scenario {
+  const char* name;
+  void (*arrange)(const std::string& board, Call& call);
+};
+
+const Scenario kScenarios[] = {
+    {"FactoryFreshBoard", [](const std::string&, Call&) {}},
+    {"WrongPassword", [](const std::string&, Call& c) { c.password = u"wrong"; }},
+    {"NotAdmin", [](const std::string&, Call& c) { c.user = u"bob"; }},
+    {"OverlongCredentials",
+     [](const std::string&, Call& c) {
+       c.user = u"adminadminadminadminadminadmin";
+       c.password = u"kevlakevlakevlakevlakevlakevlakevlakevlakevla";
+     }},
+    {"ReadOnlyFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-readonly"); }},
+    {"FullFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-full", "0"); }},
+    {"FsyncFails", [](const std::string& b, Call&) { board::SetFault(b, "flash-fsync-fails"); }},
+    {"RenameFails", [](const std::string& b, Call&) { board::SetFault(b, "flash-rename-fails"); }},
+    {"ShortFiles",
+     [](const std::string& b, Call&) {
+       for (const char* file : {"/flash/nolva_system", "/flash/nolva_service", "/flash/nolva_ocp"})
+         Put(b, file, "\x01\x02\x03");
+     }},
+    {"FullUserTable",
+     [](const std::string& b, Call&) { Put(b, "/flash/nolva_user", UserLines(300)); }},
+    {"SmallCapacities",
+     [](const std::string& b, Call& c) {
+       Put(b, "/flash/nolva_user", UserLines(40));
+       c.capacity = 3;
+     }},
+    {"NoCapacity", [](const std::string&, Call& c) { c.capacity = 0; }},
+};
+
+std::set<std::string> OpenDescriptors() {
+  std::set<std::string> fds;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return fds;
+  const std::string own = std::to_string(dirfd(dir));
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && name != own) fds.insert(name);
+  }
+  closedir(dir);
+  return fds;
+}
+
+class Resources : public BoardTest, public ::testing::WithParamInterface<Operation> {};
+
+TEST_P(Resources, EveryPathFitsA64KiBStackAndClosesEveryDescriptor) {
+  const Operation& operation = GetParam();
+  std::size_t deepest = 0;
+  const char* deepestPath = "";
+  for (const Scenario& scenario : kScenarios) {
+    SCOPED_TRACE(scenario.name);
+    board::CreateBoard(Board());
+    static Call call;
+    call = Call();
+    scenario.arrange(Board(), call);
+    const std::set<std::string> before = OpenDescriptors();
+    DeviceManager manager;
+    // Sanitizers multiply frame sizes: there the bound is not measured.
+    const std::size_t used = RunOnStack(kSanitized ? 8 << 20 : kDeviceStack, operation.name,
+                                        [&] { operation.run(manager, call); });
+    EXPECT_EQ(OpenDescriptors(), before);
+    if (used > deepest) {
+      deepest = used;
+      deepestPath = scenario.name;
+    }
+  }
+  if (kSanitized) return;
+  EXPECT_LT(deepest, kDeviceStack);
+  std::printf("stack: %s uses %zu bytes at most (%s)\n", operation.name, deepest, deepestPath);
+  RecordProperty("stack_bytes", static_cast<int>(deepest));
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, Resources, ::testing::ValuesIn(kOperations),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace nolva::test

@@ -1,0 +1,40 @@
+// Every management operation behind one signature, so that the proofs
+// (resource bounds, stress, fuzzing, benchmarks) run each of them: a new
+// operation is one row of kOperations.
+#pragma once
+
+#include <cstdint>
+
+#include "store/device_manager.h"
+
+namespace nolva::test {
+
+inline constexpr std::int32_t kTextUnits = 8192;
+
+// The arguments after the caller's credentials, for any operation: inputs
+// are read from here and outputs land here.
+struct Call {
+  const char16_t* user = u"admin";
+  const char16_t* password = u"kevla";
+  const char16_t* account = u"bob";
+  const char16_t* newPassword = u"bobpass";
+  NetworkSettings network = {0, {10, 0, 0, 5}, {255, 0, 0, 0}, {10, 0, 0, 1}};
+  ServiceSettings service = {1, 1, 1, 9100, 300000, 1, 0, 1, 11110, 300000, 1};
+  OcpSettings ocp = {1, 1, 0, 0, 1, 23, 300000};
+  const std::uint8_t* image = nullptr;
+  std::int32_t length = 0;
+  std::int32_t capacity = kTextUnits;
+  char16_t text[kTextUnits] = {};
+  char16_t text2[kTextUnits] = {};
+};
+
+struct Operation {
+  const char* name;
+  StatusCode (*run)(DeviceManager& manager, Call& call);
+};
+
+inline constexpr Operation kOperations[] = {
+    {"Login", [](DeviceManager& m, Call& c) { return m.Login(c.user, c.password); }},
+};
+
+}  // namespace nolva::test
