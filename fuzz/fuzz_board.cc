@@ -1,0 +1,60 @@
+#include "fuzz/fuzz_board.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "board/board_control.h"
+
+extern "C" int nolva_board_active(void);
+
+namespace nolva::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string root;
+std::string boardDir;
+
+void RemoveBoard() {
+  std::error_code error;
+  fs::remove_all(root, error);
+}
+
+// In memory when the machine offers it: the board's syncs then cost nothing,
+// and a fuzzer spends its time in the device's code, not waiting on a disk.
+std::string TemporaryParent() {
+  std::error_code error;
+  return fs::is_directory("/dev/shm", error) && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+}
+
+}  // namespace
+
+void StartBoard() {
+  std::string dir = TemporaryParent() + "/nolva-fuzz-XXXXXX";
+  if (mkdtemp(dir.data()) == nullptr) std::abort();
+  root = dir;
+  boardDir = root + "/board";
+  board::CreateBoard(boardDir);
+  setenv("NOLVA_BOARD", boardDir.c_str(), 1);
+  if (nolva_board_active() != 1) {
+    std::fprintf(stderr, "fuzz: the simulated board is not active\n");
+    std::abort();
+  }
+  std::atexit(RemoveBoard);
+}
+
+void WipeBoard() {
+  for (const fs::directory_entry& entry : fs::directory_iterator(boardDir + "/flash"))
+    fs::remove_all(entry.path());
+  fs::resize_file(boardDir + "/log", 0);
+}
+
+void WriteBoardFile(const char* devicePath, const std::uint8_t* data, std::size_t size) {
+  board::WriteFile(board::HostPath(boardDir, devicePath),
+                   std::string(reinterpret_cast<const char*>(data), size));
+}
+
+}  // namespace nolva::fuzz
