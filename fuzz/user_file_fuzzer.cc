@@ -3,7 +3,8 @@
 // a reload unchanged, and the primitives keep their word on it.
 #include <cstring>
 
-#include "fuzz/fuzz_board.h"
+#include "board/process_board.h"
+#include "fuzz/fuzz_check.h"
 #include "store/device_manager.h"
 
 namespace {
@@ -42,13 +43,13 @@ UserTable reloaded;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  nolva::fuzz::StartBoard();
+  nolva::board::StartBoard();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  nolva::fuzz::WipeBoard();
-  nolva::fuzz::WriteBoardFile("/flash/nolva_user", data, size);
+  nolva::board::WipeBoard();
+  nolva::board::WriteBoardFile("/flash/nolva_user", data, size);
   DeviceManager manager;
 
   FUZZ_CHECK(manager.LoadUsers(&loaded) == 0);

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_board.h"
+#include "board/process_board.h"
+#include "fuzz/fuzz_check.h"
 #include "tests/support/operations.h"
 
 namespace {
@@ -53,7 +54,7 @@ bool OutputsUntouched() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  nolva::fuzz::StartBoard();
+  nolva::board::StartBoard();
   for (char16_t& unit : untouched.text)
     unit = kUntouched;
   for (char16_t& unit : untouched.text2)
@@ -82,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     buffers.back().push_back(0);
   }
 
-  nolva::fuzz::WipeBoard();
+  nolva::board::WipeBoard();
   call = untouched;
   call.user = buffers[0].data();
   call.password = buffers[1].data();

@@ -1,4 +1,4 @@
-#include "fuzz/fuzz_board.h"
+#include "board/process_board.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 
 extern "C" int nolva_board_active(void);
 
-namespace nolva::fuzz {
+namespace nolva::board {
 namespace {
 
 namespace fs = std::filesystem;
@@ -24,7 +24,7 @@ void RemoveBoard() {
 }
 
 // In memory when the machine offers it: the board's syncs then cost nothing,
-// and a fuzzer spends its time in the device's code, not waiting on a disk.
+// and the process spends its time in the device's code, not waiting on a disk.
 std::string TemporaryParent() {
   std::error_code error;
   return fs::is_directory("/dev/shm", error) && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -37,10 +37,10 @@ void StartBoard() {
   if (mkdtemp(dir.data()) == nullptr) std::abort();
   root = dir;
   boardDir = root + "/board";
-  board::CreateBoard(boardDir);
+  CreateBoard(boardDir);
   setenv("NOLVA_BOARD", boardDir.c_str(), 1);
   if (nolva_board_active() != 1) {
-    std::fprintf(stderr, "fuzz: the simulated board is not active\n");
+    std::fprintf(stderr, "nolva: the simulated board is not active\n");
     std::abort();
   }
   std::atexit(RemoveBoard);
@@ -53,8 +53,7 @@ void WipeBoard() {
 }
 
 void WriteBoardFile(const char* devicePath, const std::uint8_t* data, std::size_t size) {
-  board::WriteFile(board::HostPath(boardDir, devicePath),
-                   std::string(reinterpret_cast<const char*>(data), size));
+  WriteFile(HostPath(boardDir, devicePath), std::string(reinterpret_cast<const char*>(data), size));
 }
 
-}  // namespace nolva::fuzz
+}  // namespace nolva::board

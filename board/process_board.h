@@ -1,0 +1,19 @@
+// A simulated board for a whole process (a fuzz target, a benchmark), made
+// once when it starts and removed when it exits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace nolva::board {
+
+// Makes a fresh board in a temporary directory and makes it the active one.
+void StartBoard();
+
+// Empties the board's flash and its log: the next call finds a factory fresh
+// device, and a long run does not fill the disk with log lines.
+void WipeBoard();
+
+void WriteBoardFile(const char* devicePath, const std::uint8_t* data, std::size_t size);
+
+}  // namespace nolva::board
