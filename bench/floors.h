@@ -1,0 +1,24 @@
+// The floors: the platform work an operation cannot avoid, done in a bare
+// loop, with the same calls the device's code makes (through the board's
+// libc, like the operations themselves). An operation's time over its floor
+// is what the device's own code adds.
+#pragma once
+
+#include <cstddef>
+
+namespace nolva::bench {
+
+// Reads a text file line by line through stdio, as the user file is read.
+void ReadLines(const char* path);
+
+// Reads a record's bytes through stdio, as a settings load does.
+void ReadRecord(const char* path, std::size_t size);
+
+// The one digest the gate makes: MD5 over a 128-byte salted buffer.
+void Digest();
+
+// Replaces a file as every save on the device must: a temporary file
+// written, synced and renamed over it, then the directory synced.
+void SaveBytes(const char* path, const void* data, std::size_t size);
+
+}  // namespace nolva::bench
