@@ -41,6 +41,14 @@ class DeviceManager {
 
   // Management operations: the caller's user name and password come first.
   StatusCode Login(const char16_t* userName, const char16_t* password);
+  StatusCode ChangePassword(const char16_t* userName, const char16_t* password,
+                            const char16_t* accountName, const char16_t* newPassword);
+  StatusCode DeleteUser(const char16_t* userName, const char16_t* password,
+                        const char16_t* accountName);
+  StatusCode AddUser(const char16_t* userName, const char16_t* password,
+                     const char16_t* accountName, const char16_t* newPassword);
+  StatusCode ListUsers(const char16_t* userName, const char16_t* password, char16_t* nameList,
+                       std::int32_t capacity);
 
  private:
   pthread_mutex_t mutex;
