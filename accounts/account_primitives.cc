@@ -66,9 +66,7 @@ std::int32_t DeviceManager::SetUserPassword(const char* name, const char* newPas
   if (ReadUserFile(*this, &table) != 0) return -3;
   int row = FindUser(table, name);
   if (row < 0) return -4;
-  UserEntry& user = table.entries[row];
-  memset(user.digest, 0, sizeof user.digest);
-  MakePasswordDigest(user.digest, newPassword);
+  MakePasswordDigest(table.entries[row].digest, newPassword);
   return WriteUserFile(&table);
 }
 
