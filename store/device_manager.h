@@ -26,9 +26,9 @@ class DeviceManager {
   std::int32_t SaveNetworkSettings(const NetworkSettings* settings);
   std::int32_t ResetNetworkSettings(NetworkSettings* settings);
 
-  // Accounts: 0 on success; -1 argument missing (or unusable) or save
-  // failed, -2 too long, -3 load failed, -4 no such account (AppendUser:
-  // the account exists). ListUserNames: -1 no buffer, -2 load failed.
+  // Accounts: 0 on success; -1 argument missing or unusable, wrong password,
+  // full table or failed save; -2 too long; -3 load failed; -4 no such
+  // account (AppendUser: it exists). ListUserNames: -1 no room, -2 load failed.
   void MakePasswordDigest(char* out, const char* password);
   std::int32_t LoadUsers(UserTable* table);
   std::int32_t SaveUsers(const UserTable* table);
