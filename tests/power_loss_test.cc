@@ -31,6 +31,11 @@ UserTable Accounts(DeviceManager& manager, std::initializer_list<const char*> na
   return table;
 }
 
+void SaveAccounts(DeviceManager& manager, std::initializer_list<const char*> names) {
+  const UserTable table = Accounts(manager, names);
+  manager.SaveUsers(&table);
+}
+
 void WriteFlashFile(const char* path, const char* bytes, std::size_t size) {
   FILE* file = std::fopen(path, "wb");
   if (file == nullptr) return;
@@ -77,8 +82,7 @@ const SaveCase kSaves[] = {
      {"/flash/nolva_system"}},
     {"SaveUsers",
      [](DeviceManager& m) {
-       const UserTable table = Accounts(m, {"admin", "bob"});
-       m.SaveUsers(&table);
+       SaveAccounts(m, {"admin", "bob"});
      },
      [](DeviceManager& m) {
        const UserTable table = Accounts(m, {"admin", "bob", "carol", "dave"});
@@ -87,13 +91,36 @@ const SaveCase kSaves[] = {
      {"/flash/nolva_user"}},
     {"ResetUsers",
      [](DeviceManager& m) {
-       const UserTable table = Accounts(m, {"admin", "bob"});
-       m.SaveUsers(&table);
+       SaveAccounts(m, {"admin", "bob"});
      },
      [](DeviceManager& m) {
        UserTable table;
        m.ResetUsers(&table);
      },
+     {"/flash/nolva_user"}},
+    {"AddUser",
+     [](DeviceManager& m) {
+       SaveAccounts(m, {"admin", "bob"});
+     },
+     [](DeviceManager& m) { m.AddUser(u"admin", u"kevla", u"carol", u"carol"); },
+     {"/flash/nolva_user"}},
+    {"DeleteUser",
+     [](DeviceManager& m) {
+       SaveAccounts(m, {"admin", "bob", "carol"});
+     },
+     [](DeviceManager& m) { m.DeleteUser(u"admin", u"kevla", u"bob"); },
+     {"/flash/nolva_user"}},
+    {"ChangePassword",
+     [](DeviceManager& m) {
+       SaveAccounts(m, {"admin", "bob"});
+     },
+     [](DeviceManager& m) { m.ChangePassword(u"admin", u"kevla", u"admin", u"n3w"); },
+     {"/flash/nolva_user"}},
+    {"ChangePasswordOfOnesOwn",
+     [](DeviceManager& m) {
+       SaveAccounts(m, {"admin", "bob"});
+     },
+     [](DeviceManager& m) { m.ChangePassword(u"bob", u"bob", u"bob", u"n3w"); },
      {"/flash/nolva_user"}},
     {"LoginCreatingTheDefaultAccount",
      Nothing,

@@ -35,6 +35,16 @@ struct Operation {
 
 inline constexpr Operation kOperations[] = {
     {"Login", [](DeviceManager& m, Call& c) { return m.Login(c.user, c.password); }},
+    {"ChangePassword",
+     [](DeviceManager& m, Call& c) {
+       return m.ChangePassword(c.user, c.password, c.account, c.newPassword);
+     }},
+    {"DeleteUser",
+     [](DeviceManager& m, Call& c) { return m.DeleteUser(c.user, c.password, c.account); }},
+    {"AddUser", [](DeviceManager& m,
+                   Call& c) { return m.AddUser(c.user, c.password, c.account, c.newPassword); }},
+    {"ListUsers",
+     [](DeviceManager& m, Call& c) { return m.ListUsers(c.user, c.password, c.text, c.capacity); }},
 };
 
 }  // namespace nolva::test
