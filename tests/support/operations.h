@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 
 #include "store/device_manager.h"
 
@@ -32,6 +33,10 @@ struct Operation {
   const char* name;
   StatusCode (*run)(DeviceManager& manager, Call& call);
 };
+
+inline void PrintTo(const Operation& operation, std::ostream* out) {
+  *out << operation.name;
+}
 
 inline constexpr Operation kOperations[] = {
     {"Login", [](DeviceManager& m, Call& c) { return m.Login(c.user, c.password); }},
