@@ -13,6 +13,8 @@ struct RecordFile {
 };
 
 extern const RecordFile kNetworkSettingsFile;
+extern const RecordFile kServiceSettingsFile;
+extern const RecordFile kOcpSettingsFile;
 
 // Both expect the caller to hold the manager's mutex.
 //
