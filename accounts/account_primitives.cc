@@ -7,7 +7,9 @@
 namespace nolva {
 namespace {
 
-bool TooLong(const char* text, std::size_t limit) { return strnlen(text, limit + 1) > limit; }
+bool TooLong(const char* text, std::size_t limit) {
+  return strnlen(text, limit + 1) > limit;
+}
 
 const UserEntry* FindUser(const UserTable& table, const char* name) {
   for (int i = 0; i < table.count; ++i) {

@@ -1,3 +1,5 @@
 #include "boot/boot.h"
 
-int main() { return nolva::BringUpNetwork(); }
+int main() {
+  return nolva::BringUpNetwork();
+}

@@ -19,9 +19,13 @@ Credentials::Credentials(const char16_t* userName, const char16_t* password) {
   fit_ = nameFits && passwordFits;
 }
 
-Credentials::~Credentials() { explicit_bzero(password_, sizeof password_); }
+Credentials::~Credentials() {
+  explicit_bzero(password_, sizeof password_);
+}
 
-SecretText::~SecretText() { explicit_bzero(text, sizeof text); }
+SecretText::~SecretText() {
+  explicit_bzero(text, sizeof text);
+}
 
 bool AdmitAdmin(DeviceManager& manager, const Credentials& caller) {
   // Only "admin" may manage the device; no other name reaches the user file.

@@ -6,7 +6,9 @@ namespace nolva {
 
 using StatusCode = std::int32_t;
 
-constexpr StatusCode Failure(std::uint32_t code) { return static_cast<StatusCode>(code); }
+constexpr StatusCode Failure(std::uint32_t code) {
+  return static_cast<StatusCode>(code);
+}
 
 inline constexpr StatusCode STATUS_OK = 0;
 inline constexpr StatusCode STATUS_AUTH_FAILED = Failure(0x80000300u);

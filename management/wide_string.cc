@@ -20,7 +20,8 @@ bool Narrow(char* out, std::size_t size, const char16_t* in) {
 
 void Widen(char16_t* out, const char* text) {
   std::size_t i = 0;
-  for (; text[i] != '\0'; ++i) out[i] = static_cast<unsigned char>(text[i]);
+  for (; text[i] != '\0'; ++i)
+    out[i] = static_cast<unsigned char>(text[i]);
   out[i] = 0;
 }
 

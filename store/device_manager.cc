@@ -2,8 +2,12 @@
 
 namespace nolva {
 
-DeviceManager::DeviceManager() { pthread_mutex_init(&mutex, nullptr); }
+DeviceManager::DeviceManager() {
+  pthread_mutex_init(&mutex, nullptr);
+}
 
-DeviceManager::~DeviceManager() { pthread_mutex_destroy(&mutex); }
+DeviceManager::~DeviceManager() {
+  pthread_mutex_destroy(&mutex);
+}
 
 }  // namespace nolva

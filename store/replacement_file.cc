@@ -32,8 +32,10 @@ int SyncDirectoryOf(const char* path) {
   if (!CopyPath(directory, path)) return -1;
   char* slash = strrchr(directory, '/');
   if (!slash) return -1;
-  if (slash == directory) slash[1] = '\0';
-  else *slash = '\0';
+  if (slash == directory)
+    slash[1] = '\0';
+  else
+    *slash = '\0';
   FileDescriptor fd(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.IsOpen()) return -1;
   return fsync(fd.Get());
@@ -43,14 +45,14 @@ int SyncDirectoryOf(const char* path) {
 
 ReplacementFile::ReplacementFile(const char* path)
     : fd_(CopyPath(path_, path) ? OpenTemporary(path, temporaryPath_) : -1) {
+  created_ = fd_.Get() >= 0;
   failed_ = !fd_.IsOpen();
 }
 
 ReplacementFile::~ReplacementFile() {
   if (committed_) return;
-  bool created = fd_.Get() >= 0;
   fd_.Close();
-  if (created) unlink(temporaryPath_);
+  if (created_) unlink(temporaryPath_);
 }
 
 bool ReplacementFile::Write(const void* data, std::size_t size) {

@@ -31,6 +31,7 @@ class ReplacementFile {
   char path_[64];
   char temporaryPath_[96];
   FileDescriptor fd_;
+  bool created_ = false;
   bool failed_ = false;
   bool committed_ = false;
 };

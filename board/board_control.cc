@@ -1,0 +1,112 @@
+#include "board/board_control.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "board/board_paths.h"
+
+namespace fs = std::filesystem;
+
+namespace nolva::board {
+namespace {
+
+struct Entry {
+  const char* path;  // relative to the board
+  bool directory;
+};
+
+// The skeleton every board has; optional parts follow from BoardOptions.
+constexpr Entry kSkeleton[] = {
+    {kMarkerName, false}, {"flash", true},  {"etc/network", true}, {"tmp", true},
+    {"dev", true},        {"faults", true}, {"log", false},
+};
+
+}  // namespace
+
+void CreateBoard(const std::string& dir, const BoardOptions& options) {
+  char normal[kPathMax];
+  const std::string absolute = fs::absolute(dir).string();
+  if (!NormalisePath(absolute.c_str(), normal, sizeof normal) || normal == std::string("/") ||
+      FindMappedPath(normal) != nullptr)
+    throw std::invalid_argument("cannot make a board at " + dir);
+  const fs::path root(normal);
+  fs::create_directories(root);
+  // Only an old board or an empty directory is wiped: a mistyped DIR must
+  // not cost anyone their files.
+  if (!IsBoard(normal) && !fs::is_empty(root))
+    throw std::invalid_argument(dir + " is neither empty nor a board");
+  for (const fs::directory_entry& entry : fs::directory_iterator(root))
+    fs::remove_all(entry.path());
+  for (const Entry& entry : kSkeleton) {
+    if (entry.directory)
+      fs::create_directories(root / entry.path);
+    else
+      WriteFile((root / entry.path).string(), "");
+  }
+  if (options.gpio) WriteFile((root / "dev/gpio").string(), "");
+  if (options.eth0) {
+    fs::create_directories(root / "eth0");
+    WriteFile((root / "eth0/hwaddr").string(), options.mac + "\n");
+  }
+}
+
+bool IsBoard(const std::string& dir) {
+  return FileExists(dir + "/" + kMarkerName);
+}
+
+std::string HostPath(const std::string& board, const std::string& devicePath) {
+  char device[kPathMax];
+  if (!NormalisePath(devicePath.c_str(), device, sizeof device) ||
+      FindMappedPath(device) == nullptr)
+    throw std::invalid_argument("not a board path: " + devicePath);
+  return board + device;
+}
+
+void SetFault(const std::string& board, const std::string& name, const std::string& value) {
+  const std::string path = board + "/faults/" + name;
+  fs::remove(path + ".used");  // a byte budget starts afresh
+  WriteFile(path, value);
+}
+
+void ClearFault(const std::string& board, const std::string& name) {
+  const std::string path = board + "/faults/" + name;
+  fs::remove(path);
+  fs::remove(path + ".used");
+}
+
+std::string LogText(const std::string& board) {
+  return ReadFile(board + "/log");
+}
+
+std::vector<std::string> LogLines(const std::string& board) {
+  std::vector<std::string> lines;
+  std::istringstream in(LogText(board));
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(path, error);
+}
+
+}  // namespace nolva::board

@@ -1,0 +1,34 @@
+// Preparing and inspecting a simulated board from outside it: tests and the
+// nolva-board tool work on the board directory, never on the device paths.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace nolva::board {
+
+struct BoardOptions {
+  bool gpio = true;  // dev/gpio present
+  bool eth0 = true;  // eth0/hwaddr present
+  std::string mac = "00:00:00:00:00:00";
+};
+
+// Makes `dir` a fresh board, wiping whatever it held. Throws on failure.
+void CreateBoard(const std::string& dir, const BoardOptions& options = {});
+bool IsBoard(const std::string& dir);
+
+// "/flash/nolva_system" -> dir + "/flash/nolva_system"; throws for paths
+// that do not live on the board.
+std::string HostPath(const std::string& board, const std::string& devicePath);
+
+void SetFault(const std::string& board, const std::string& name, const std::string& value = "");
+void ClearFault(const std::string& board, const std::string& name);
+
+std::string LogText(const std::string& board);
+std::vector<std::string> LogLines(const std::string& board);
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);  // throws when missing
+bool FileExists(const std::string& path);
+
+}  // namespace nolva::board

@@ -1,0 +1,107 @@
+// Finding the active board, mapping device paths into it, and its log.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/sim.h"
+
+namespace nolva::board::sim {
+
+bool ActiveBoard(char* dir, std::size_t size) {
+  const char* env = std::getenv(kBoardEnv);
+  if (env == nullptr || env[0] != '/') return false;
+  char path[kPathMax];
+  if (!NormalisePath(env, path, sizeof path)) return false;
+  // A board inside a mapped path would map onto itself.
+  if (FindMappedPath(path) != nullptr) return false;
+  char marker[kPathMax];
+  const int n = std::snprintf(marker, sizeof marker, "%s/%s", path, kMarkerName);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof marker) return false;
+  if (NOLVA_REAL(access)(marker, F_OK) != 0) return false;
+  const std::size_t len = std::strlen(path) + 1;
+  if (len > size) return false;
+  std::memcpy(dir, path, len);
+  return true;
+}
+
+void Refuse() {
+  const char* env = std::getenv(kBoardEnv);
+  char text[kPathMax + 160];
+  const int n = std::snprintf(text, sizeof text,
+                              "nolva-board: no simulated board is active (NOLVA_BOARD %s%s); "
+                              "refusing to reach the host\n",
+                              env == nullptr ? "unset" : "=", env == nullptr ? "" : env);
+  if (n > 0) {
+    const std::size_t len =
+        static_cast<std::size_t>(n) < sizeof text ? static_cast<std::size_t>(n) : sizeof text - 1;
+    (void)!NOLVA_REAL(write)(2, text, len);
+  }
+  _exit(70);
+}
+
+void RequireBoard(char* dir, std::size_t size) {
+  if (!ActiveBoard(dir, size)) Refuse();
+}
+
+const char* MapPath(const char* path, Mapping* m) {
+  m->row = nullptr;
+  if (!NormalisePath(path, m->device, sizeof m->device)) return path;
+  m->row = FindMappedPath(m->device);
+  if (m->row == nullptr) return path;
+  char board[kPathMax];
+  RequireBoard(board, sizeof board);
+  const int n = std::snprintf(m->host, sizeof m->host, "%s%s", board, m->device);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof m->host) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  return m->host;
+}
+
+void Log(const char* format, ...) {
+  char board[kPathMax];
+  RequireBoard(board, sizeof board);
+  char line[2 * kPathMax + 64];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(line, sizeof line - 1, format, args);
+  va_end(args);
+  if (n < 0) return;
+  std::size_t len =
+      static_cast<std::size_t>(n) < sizeof line - 1 ? static_cast<std::size_t>(n) : sizeof line - 2;
+  line[len++] = '\n';
+  char logPath[kPathMax + 8];
+  std::snprintf(logPath, sizeof logPath, "%s/log", board);
+  const int saved = errno;
+  const int fd = NOLVA_REAL(open)(logPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    // One write per line: O_APPEND keeps lines of concurrent writers whole.
+    (void)!NOLVA_REAL(write)(fd, line, len);
+    NOLVA_REAL(close)(fd);
+  }
+  errno = saved;
+}
+
+bool ReadSmallFile(const char* path, char* out, std::size_t size) {
+  const int fd = NOLVA_REAL(open)(path, O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const ssize_t n = read(fd, out, size - 1);
+  NOLVA_REAL(close)(fd);
+  out[n > 0 ? n : 0] = '\0';
+  return n >= 0;
+}
+
+bool WriteSmallFile(const char* path, const char* text) {
+  const int fd = NOLVA_REAL(open)(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const std::size_t len = std::strlen(text);
+  const bool ok = NOLVA_REAL(write)(fd, text, len) == static_cast<ssize_t>(len);
+  return NOLVA_REAL(close)(fd) == 0 && ok;
+}
+
+}  // namespace nolva::board::sim

@@ -1,0 +1,74 @@
+// Internals of the simulated board shared by the interposer's files.
+// Everything here reaches libc through Real(), never through the
+// interposed entries, so the board's own bookkeeping is never simulated.
+#pragma once
+
+#include <dlfcn.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "board/board_paths.h"
+
+namespace nolva::board::sim {
+
+template <typename Fn>
+Fn NextSymbol(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+// The libc definition that an interposed entry hides.
+#define NOLVA_REAL(fn)                                                              \
+  (*[] {                                                                            \
+    static const auto real = ::nolva::board::sim::NextSymbol<decltype(&::fn)>(#fn); \
+    return real;                                                                    \
+  }())
+
+// The active board directory, or false when NOLVA_BOARD names no board.
+bool ActiveBoard(char* dir, std::size_t size);
+[[noreturn]] void Refuse();
+// ActiveBoard or stop the process: nothing may fall through to the host.
+void RequireBoard(char* dir, std::size_t size);
+
+struct Mapping {
+  const MappedPath* row = nullptr;  // nullptr: a host path
+  char device[kPathMax];            // normalised device path
+  char host[kPathMax];              // the same inside the board
+};
+// The path to hand to libc: `path` itself for host paths, m->host for board
+// paths, nullptr (errno set) when the board path does not fit.
+const char* MapPath(const char* path, Mapping* m);
+
+// One line appended to the board's log.
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+enum class Kind : unsigned char { None, FlashFile, FlashDir, Gpio, Mtd, OtherBoard };
+void Track(int fd, Kind kind, const char* device);
+void Untrack(int fd);
+Kind KindOf(int fd);
+void DevicePathOf(int fd, char* out, std::size_t size);
+
+enum FaultOp : unsigned {
+  kOpenWrite = 1u << 0,
+  kWrite = 1u << 1,
+  kFsync = 1u << 2,
+  kRename = 1u << 3,
+  kUnlink = 1u << 4,
+  kChmod = 1u << 5,
+  kMkdir = 1u << 6,
+};
+// The errno of a fault that applies to this operation, or 0. For writes,
+// *count may be cut down to what a byte budget still allows.
+int CheckFault(FaultOp op, Area area, const char* device, std::size_t* count = nullptr);
+
+// Device requests (GPIO, MTD, interface hardware address).
+bool IsBoardRequest(unsigned long request);
+int DeviceIoctl(int fd, Kind kind, unsigned long request, void* arg);
+
+int EmulateSystem(const char* command);
+
+// Small file helpers on host paths inside the board.
+bool ReadSmallFile(const char* path, char* out, std::size_t size);
+bool WriteSmallFile(const char* path, const char* text);
+
+}  // namespace nolva::board::sim

@@ -1,0 +1,148 @@
+// Shell commands as the board runs them. Nothing reaches the host's shell:
+// each known command line has an emulation, any other is logged, not run.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "board/sim.h"
+
+namespace nolva::board::sim {
+namespace {
+
+int ExitStatus(int code) {
+  return code << 8;
+}
+
+void Say(int fd, const char* text) {
+  (void)!NOLVA_REAL(write)(fd, text, std::strlen(text));
+}
+
+bool IsMac(const char* text) {
+  if (std::strlen(text) != 17) return false;
+  for (int i = 0; i < 17; ++i) {
+    const bool colon = i % 3 == 2;
+    if (colon ? text[i] != ':' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+int SetMac(const char* board, const char* args) {
+  if (!IsMac(args)) {
+    Say(2, "ifconfig: invalid hardware address\n");
+    return ExitStatus(1);
+  }
+  char path[kPathMax + 16];
+  std::snprintf(path, sizeof path, "%s/eth0", board);
+  if (NOLVA_REAL(access)(path, F_OK) != 0) {
+    Say(2, "ifconfig: SIOCSIFHWADDR: No such device\n");
+    return ExitStatus(1);
+  }
+  char text[32];
+  std::snprintf(path, sizeof path, "%s/eth0/hwaddr", board);
+  std::snprintf(text, sizeof text, "%s\n", args);
+  return ExitStatus(WriteSmallFile(path, text) ? 0 : 1);
+}
+
+int CatInterfaces(const char* board, const char*) {
+  std::fflush(stdout);
+  char path[kPathMax + 32];
+  std::snprintf(path, sizeof path, "%s/etc/network/interfaces", board);
+  const int fd = NOLVA_REAL(open)(path, O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) {
+    Say(2, "cat: /etc/network/interfaces: No such file or directory\n");
+    return ExitStatus(1);
+  }
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0)
+    (void)!NOLVA_REAL(write)(1, buffer, static_cast<std::size_t>(n));
+  NOLVA_REAL(close)(fd);
+  return ExitStatus(0);
+}
+
+int Recorded(const char*, const char*) {
+  return ExitStatus(0);
+}
+
+// rm -f /flash/nolva_*: regular files only, as rm without -r would.
+int RemoveNolvaFiles(const char* board, const char*) {
+  char dirPath[kPathMax + 8];
+  std::snprintf(dirPath, sizeof dirPath, "%s/flash", board);
+  DIR* dir = NOLVA_REAL(opendir)(dirPath);
+  if (dir == nullptr) return ExitStatus(0);
+  int status = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, "nolva_", 6) != 0) continue;
+    char device[kPathMax];
+    char host[2 * kPathMax];
+    std::snprintf(device, sizeof device, "/flash/%s", entry->d_name);
+    std::snprintf(host, sizeof host, "%s/%s", dirPath, entry->d_name);
+    if (CheckFault(kUnlink, Area::Flash, device) != 0 || NOLVA_REAL(unlink)(host) != 0) status = 1;
+  }
+  closedir(dir);
+  return ExitStatus(status);
+}
+
+bool RemoveTree(const char* path) {
+  struct stat st;
+  if (NOLVA_REAL(lstat)(path, &st) != 0) return true;
+  if (!S_ISDIR(st.st_mode)) return NOLVA_REAL(unlink)(path) == 0;
+  DIR* dir = NOLVA_REAL(opendir)(path);
+  if (dir == nullptr) return false;
+  bool ok = true;
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    char child[kPathMax];
+    std::snprintf(child, sizeof child, "%s/%s", path, entry->d_name);
+    ok = RemoveTree(child) && ok;
+  }
+  closedir(dir);
+  return NOLVA_REAL(rmdir)(path) == 0 && ok;
+}
+
+int RemoveOcpDir(const char* board, const char*) {
+  char host[kPathMax + 16];
+  std::snprintf(host, sizeof host, "%s/flash/ocp", board);
+  if (NOLVA_REAL(access)(host, F_OK) != 0) return ExitStatus(0);
+  if (CheckFault(kUnlink, Area::Flash, "/flash/ocp") != 0) return ExitStatus(1);
+  return ExitStatus(RemoveTree(host) ? 0 : 1);
+}
+
+struct Command {
+  const char* text;
+  bool prefix;  // the rest of the line is the handler's argument
+  int (*run)(const char* board, const char* args);
+};
+
+constexpr Command kCommands[] = {
+    {"ifconfig eth0 hw ether ", true, SetMac},
+    {"/bin/cat /etc/network/interfaces", false, CatInterfaces},
+    {"/sbin/ifup -a", false, Recorded},
+    {"/bin/rm -f /flash/nolva_*", false, RemoveNolvaFiles},
+    {"/bin/rm -r -f /flash/ocp", false, RemoveOcpDir},
+    {"/bin/sh /tmp/.nolva_reboot &", false, Recorded},
+};
+
+}  // namespace
+
+int EmulateSystem(const char* command) {
+  char board[kPathMax];
+  RequireBoard(board, sizeof board);
+  if (command == nullptr) return 1;  // "a shell is available"
+  for (const Command& row : kCommands) {
+    const std::size_t n = std::strlen(row.text);
+    if (std::strncmp(command, row.text, n) != 0) continue;
+    if (!row.prefix && command[n] != '\0') continue;
+    Log("system %s", command);
+    return row.run(board, command + n);
+  }
+  Log("system (not run) %s", command);
+  return ExitStatus(127);
+}
+
+}  // namespace nolva::board::sim

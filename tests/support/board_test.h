@@ -1,0 +1,45 @@
+// Test fixture: each test starts on a fresh simulated board.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "board/board_control.h"
+
+namespace nolva::test {
+
+struct ProgramResult {
+  int exitStatus;  // 128 + signal when killed
+  std::string out;
+};
+
+// Where the build put the board's programs.
+const char* PreloadLibrary();
+const char* BoardTool();
+const char* BoardProbe();
+
+class BoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  virtual board::BoardOptions Options() const { return {}; }
+
+  std::string Board() const;
+  void WriteBoardFile(const std::string& devicePath, const std::string& bytes) const;
+  std::string ReadBoardFile(const std::string& devicePath) const;
+  bool BoardFileExists(const std::string& devicePath) const;
+  void SetFault(const std::string& name, const std::string& value = "") const;
+  void ClearFault(const std::string& name) const;
+  std::vector<std::string> LogLines() const;
+  // Names of the files in the board's /flash, sorted.
+  std::vector<std::string> FlashFileNames() const;
+
+  // Runs a program (no shell) on this board with the board library
+  // preloaded; extraEnv entries are "NAME=value" and win over the defaults.
+  ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args = {},
+                           const std::vector<std::string>& extraEnv = {}) const;
+};
+
+}  // namespace nolva::test
