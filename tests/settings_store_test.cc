@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <ostream>
@@ -123,6 +124,25 @@ TEST_P(RecordStore, MissingFileOnReadOnlyFlashGivesTheDefaultsButFails) {
   EXPECT_EQ(GetParam().load(manager, record.data()), -1);
   EXPECT_EQ(record, *GetParam().defaults);
   EXPECT_FALSE(BoardFileExists(GetParam().path));
+}
+
+// Out of descriptors is not a factory-fresh device: the stored record stays.
+TEST_P(RecordStore, FileThatCannotBeOpenedIsNotReplaced) {
+  std::vector<std::int32_t> stored = Pattern(Words());
+  WriteBoardFile(GetParam().path, LittleEndian(stored));
+  std::vector<std::int32_t> record = Filled(0x77);
+
+  rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  rlimit none = limit;
+  none.rlim_cur = 0;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const std::int32_t result = GetParam().load(manager, record.data());
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(record, Filled(0x77));
+  EXPECT_EQ(ReadBoardFile(GetParam().path), LittleEndian(stored));
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, RecordStore, ::testing::ValuesIn(kKinds),
