@@ -7,7 +7,6 @@
 #include <ostream>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "store/device_manager.h"
@@ -48,151 +47,135 @@ OcpSettings Ocp(std::int32_t enabled, std::int32_t port) {
   return settings;
 }
 
-// --- The gate ---------------------------------------------------------------
-
 struct Caller {
   const char16_t* name;
   const char16_t* password;
 };
 
+constexpr Caller kAdmin = {u"admin", u"kevla"};
 const Caller kRefusedCallers[] = {
-    {u"Admin", u"kevla"}, {u"admin ", u"kevla"}, {u"admin", u"kevla!"}, {u"guest", u"kevla"}};
+    {u"Admin", u"kevla"}, {u"admin", u"kevla!"}, {u"guest", u"kevla"}};
 
-TEST_F(SettingsOperations, RefusedCallersReadAndWriteNothing) {
-  for (const Caller& caller : kRefusedCallers) {
-    SCOPED_TRACE(::testing::Message() << "caller " << &caller - kRefusedCallers);
-    NetworkSettings network;
-    ServiceSettings service;
-    OcpSettings ocp;
-    memset(&network, 0xA5, sizeof network);
-    memset(&service, 0xA5, sizeof service);
-    memset(&ocp, 0xA5, sizeof ocp);
-    const std::string untouched(sizeof service, '\xA5');
-
-    EXPECT_EQ(manager.GetNetworkSettings(caller.name, caller.password, &network),
-              STATUS_AUTH_FAILED);
-    EXPECT_EQ(manager.GetServiceSettings(caller.name, caller.password, &service),
-              STATUS_AUTH_FAILED);
-    EXPECT_EQ(manager.GetOcpSettings(caller.name, caller.password, &ocp), STATUS_AUTH_FAILED);
-    EXPECT_EQ(manager.SetNetworkSettings(caller.name, caller.password, &network),
-              STATUS_AUTH_FAILED);
-    EXPECT_EQ(manager.SetServiceSettings(caller.name, caller.password, &service),
-              STATUS_AUTH_FAILED);
-    EXPECT_EQ(manager.SetOcpSettings(caller.name, caller.password, &ocp), STATUS_AUTH_FAILED);
-
-    EXPECT_EQ(BytesOf(network), untouched.substr(0, sizeof network));
-    EXPECT_EQ(BytesOf(service), untouched);
-    EXPECT_EQ(BytesOf(ocp), untouched.substr(0, sizeof ocp));
-    EXPECT_FALSE(BoardFileExists(kNetworkPath));
-    EXPECT_FALSE(BoardFileExists(kServicePath));
-    EXPECT_FALSE(BoardFileExists(kOcpPath));
-  }
-}
-
-TEST_F(SettingsOperations, RefusedCallersLeaveStoredRecordsUntouched) {
-  auto service = Service(1, 5000, 1, 5001);
-  auto ocp = Ocp(1, 5002);
-  NetworkSettings network = {0, {10, 0, 0, 2}, {255, 0, 0, 0}, {10, 0, 0, 1}};
-  ASSERT_EQ(manager.SaveServiceSettings(&service), 0);
-  ASSERT_EQ(manager.SaveOcpSettings(&ocp), 0);
-  ASSERT_EQ(manager.SaveNetworkSettings(&network), 0);
-
-  auto otherService = Service(1, 6000, 0, 0);
-  auto otherOcp = Ocp(0, 6001);
-  NetworkSettings otherNetwork = {1, {}, {}, {}};
-  for (const Caller& caller : kRefusedCallers) {
-    SCOPED_TRACE(::testing::Message() << "caller " << &caller - kRefusedCallers);
-    EXPECT_EQ(manager.SetServiceSettings(caller.name, caller.password, &otherService),
-              STATUS_AUTH_FAILED);
-    EXPECT_EQ(manager.SetOcpSettings(caller.name, caller.password, &otherOcp), STATUS_AUTH_FAILED);
-    EXPECT_EQ(manager.SetNetworkSettings(caller.name, caller.password, &otherNetwork),
-              STATUS_AUTH_FAILED);
-  }
-  EXPECT_EQ(ReadBoardFile(kServicePath), BytesOf(service));
-  EXPECT_EQ(ReadBoardFile(kOcpPath), BytesOf(ocp));
-  EXPECT_EQ(ReadBoardFile(kNetworkPath), BytesOf(network));
-}
-
-TEST_F(SettingsOperations, MissingRecordsFailWithEachOperationsOwnCode) {
-  EXPECT_EQ(manager.GetNetworkSettings(u"admin", u"kevla", nullptr), STATUS_GET_NETWORK_FAILED);
-  EXPECT_EQ(manager.SetNetworkSettings(u"admin", u"kevla", nullptr), STATUS_SET_NETWORK_FAILED);
-  EXPECT_EQ(manager.GetServiceSettings(u"admin", u"kevla", nullptr), STATUS_GET_SERVICE_FAILED);
-  EXPECT_EQ(manager.SetServiceSettings(u"admin", u"kevla", nullptr), STATUS_SET_SERVICE_FAILED);
-  EXPECT_EQ(manager.GetOcpSettings(u"admin", u"kevla", nullptr), STATUS_GET_OCP_FAILED);
-  EXPECT_EQ(manager.SetOcpSettings(u"admin", u"kevla", nullptr), STATUS_SET_OCP_FAILED);
-  EXPECT_EQ(FlashFileNames(), std::vector<std::string>{"nolva_user"});
-}
-
-// --- Get operations ---------------------------------------------------------
-
-// The three Get operations over one record kind: its file, defaults and code.
-struct GetCase {
+// One row per settings record: its file, its defaults and its two operations.
+struct SettingsKind {
   const char* name;
   const char* path;
   std::string defaultBytes;
-  std::size_t size;
-  StatusCode failure;
-  StatusCode (*get)(DeviceManager&, void*);
+  StatusCode getFailure;
+  StatusCode setFailure;
+  StatusCode (*get)(DeviceManager&, const Caller&, void*);
+  StatusCode (*set)(DeviceManager&, const Caller&, const void*);
 };
 
-void PrintTo(const GetCase& c, std::ostream* os) {
-  *os << c.name;
+void PrintTo(const SettingsKind& kind, std::ostream* os) {
+  *os << kind.name;
 }
 
-const GetCase kGets[] = {
-    {"Network", kNetworkPath, kNetworkDefaultBytes, sizeof(NetworkSettings),
-     STATUS_GET_NETWORK_FAILED,
-     [](DeviceManager& m, void* r) {
-       return m.GetNetworkSettings(u"admin", u"kevla", static_cast<NetworkSettings*>(r));
+const SettingsKind kKinds[] = {
+    {"Network", kNetworkPath, kNetworkDefaultBytes, STATUS_GET_NETWORK_FAILED,
+     STATUS_SET_NETWORK_FAILED,
+     [](DeviceManager& m, const Caller& c, void* r) {
+       return m.GetNetworkSettings(c.name, c.password, static_cast<NetworkSettings*>(r));
+     },
+     [](DeviceManager& m, const Caller& c, const void* r) {
+       return m.SetNetworkSettings(c.name, c.password, static_cast<const NetworkSettings*>(r));
      }},
-    {"Service", kServicePath, LittleEndian(kServiceDefaults), sizeof(ServiceSettings),
-     STATUS_GET_SERVICE_FAILED,
-     [](DeviceManager& m, void* r) {
-       return m.GetServiceSettings(u"admin", u"kevla", static_cast<ServiceSettings*>(r));
+    {"Service", kServicePath, LittleEndian(kServiceDefaults), STATUS_GET_SERVICE_FAILED,
+     STATUS_SET_SERVICE_FAILED,
+     [](DeviceManager& m, const Caller& c, void* r) {
+       return m.GetServiceSettings(c.name, c.password, static_cast<ServiceSettings*>(r));
+     },
+     [](DeviceManager& m, const Caller& c, const void* r) {
+       return m.SetServiceSettings(c.name, c.password, static_cast<const ServiceSettings*>(r));
      }},
-    {"Ocp", kOcpPath, LittleEndian(kOcpDefaults), sizeof(OcpSettings), STATUS_GET_OCP_FAILED,
-     [](DeviceManager& m, void* r) {
-       return m.GetOcpSettings(u"admin", u"kevla", static_cast<OcpSettings*>(r));
+    {"Ocp", kOcpPath, LittleEndian(kOcpDefaults), STATUS_GET_OCP_FAILED, STATUS_SET_OCP_FAILED,
+     [](DeviceManager& m, const Caller& c, void* r) {
+       return m.GetOcpSettings(c.name, c.password, static_cast<OcpSettings*>(r));
+     },
+     [](DeviceManager& m, const Caller& c, const void* r) {
+       return m.SetOcpSettings(c.name, c.password, static_cast<const OcpSettings*>(r));
      }},
 };
 
-class GetSettings : public BoardTest, public ::testing::WithParamInterface<GetCase> {
+class EachRecord : public BoardTest, public ::testing::WithParamInterface<SettingsKind> {
  protected:
+  std::size_t Size() const { return GetParam().defaultBytes.size(); }
+
+  // The defaults with the first word changed: 2 and 3 still mean "enabled".
+  std::string Variant(char firstByte) const {
+    std::string bytes = GetParam().defaultBytes;
+    bytes[0] = firstByte;
+    return bytes;
+  }
+
+  StatusCode Get(const Caller& caller, void* record) {
+    return GetParam().get(manager, caller, record);
+  }
+  StatusCode Set(const Caller& caller, const std::string& bytes) {
+    memcpy(record, bytes.data(), bytes.size());
+    return GetParam().set(manager, caller, record);
+  }
+  std::string Record() const { return std::string(record, Size()); }
+
   DeviceManager manager;
   alignas(4) char record[64];
 };
 
-TEST_P(GetSettings, MissingFileGivesAndStoresTheDefaults) {
+TEST_P(EachRecord, RefusedCallersNeitherReadNorWrite) {
+  WriteBoardFile(GetParam().path, Variant(2));
+  for (const Caller& caller : kRefusedCallers) {
+    SCOPED_TRACE(::testing::Message() << "caller " << &caller - kRefusedCallers);
+    memset(record, 0xA5, sizeof record);
+    EXPECT_EQ(Get(caller, record), STATUS_AUTH_FAILED);
+    EXPECT_EQ(Record(), std::string(Size(), '\xA5'));
+    EXPECT_EQ(Set(caller, Variant(3)), STATUS_AUTH_FAILED);
+    EXPECT_EQ(ReadBoardFile(GetParam().path), Variant(2));
+  }
+}
+
+TEST_P(EachRecord, SetThenGetGivesBackTheSameBytes) {
+  ASSERT_EQ(Set(kAdmin, Variant(3)), STATUS_OK);
+  EXPECT_EQ(ReadBoardFile(GetParam().path), Variant(3));
+  memset(record, 0, sizeof record);
+  EXPECT_EQ(Get(kAdmin, record), STATUS_OK);
+  EXPECT_EQ(Record(), Variant(3));
+}
+
+TEST_P(EachRecord, GetWithoutAFileGivesAndStoresTheDefaults) {
   memset(record, 0x5A, sizeof record);
-  EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
-  EXPECT_EQ(std::string(record, GetParam().size), GetParam().defaultBytes);
+  EXPECT_EQ(Get(kAdmin, record), STATUS_OK);
+  EXPECT_EQ(Record(), GetParam().defaultBytes);
   EXPECT_EQ(ReadBoardFile(GetParam().path), GetParam().defaultBytes);
 }
 
-TEST_P(GetSettings, ShortFileFailsWithItsOwnCode) {
-  const std::string stored = GetParam().defaultBytes.substr(0, GetParam().size - 6);
+TEST_P(EachRecord, GetOfAShortFileFailsWithItsOwnCode) {
+  const std::string stored = GetParam().defaultBytes.substr(0, Size() - 6);
   WriteBoardFile(GetParam().path, stored);
   memset(record, 0x5A, sizeof record);
-
-  EXPECT_EQ(GetParam().get(manager, record), GetParam().failure);
-  EXPECT_EQ(std::string(record, GetParam().size), stored + std::string(6, '\x5A'));
+  EXPECT_EQ(Get(kAdmin, record), GetParam().getFailure);
+  EXPECT_EQ(Record(), stored + std::string(6, '\x5A'));
   EXPECT_EQ(ReadBoardFile(GetParam().path), stored);
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, GetSettings, ::testing::ValuesIn(kGets),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// --- Network settings -------------------------------------------------------
-
-TEST_F(SettingsOperations, StoredNetworkSettingsReadBackByteForByte) {
-  NetworkSettings stored = {0, {203, 0, 113, 250}, {255, 255, 255, 252}, {203, 0, 113, 249}};
-  ASSERT_EQ(manager.SetNetworkSettings(u"admin", u"kevla", &stored), STATUS_OK);
-  EXPECT_EQ(ReadBoardFile(kNetworkPath), BytesOf(stored));
-
-  NetworkSettings loaded = {};
-  EXPECT_EQ(manager.GetNetworkSettings(u"admin", u"kevla", &loaded), STATUS_OK);
-  EXPECT_EQ(BytesOf(loaded), BytesOf(stored));
+TEST_P(EachRecord, MissingRecordFailsWithItsOwnCode) {
+  EXPECT_EQ(GetParam().get(manager, kAdmin, nullptr), GetParam().getFailure);
+  EXPECT_EQ(GetParam().set(manager, kAdmin, nullptr), GetParam().setFailure);
+  EXPECT_EQ(FlashFileNames(), std::vector<std::string>{"nolva_user"});
 }
+
+TEST_P(EachRecord, FailedSaveReportsItsCodeAndKeepsTheOldFile) {
+  ASSERT_EQ(Set(kAdmin, Variant(2)), STATUS_OK);  // also creates the user and companion files
+  for (const char* fault : {"flash-full", "flash-readonly", "flash-rename-fails"}) {
+    SCOPED_TRACE(fault);
+    SetFault(fault);
+    EXPECT_EQ(Set(kAdmin, Variant(3)), GetParam().setFailure);
+    EXPECT_EQ(ReadBoardFile(GetParam().path), Variant(2));
+    ClearFault(fault);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, EachRecord, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- Port conflicts ---------------------------------------------------------
 
@@ -328,71 +311,6 @@ TEST_P(SetOcpConflicts, StoresOnlyARecordWithoutClashes) {
 
 INSTANTIATE_TEST_SUITE_P(Settings, SetOcpConflicts, ::testing::ValuesIn(kOcpConflicts),
                          [](const auto& info) { return std::string(info.param.behaviour); });
-
-// --- Failed saves -----------------------------------------------------------
-
-struct FailedSetCase {
-  const char* path;
-  StatusCode expected;
-  StatusCode (*set)(DeviceManager&);
-};
-
-void PrintTo(const FailedSetCase& c, std::ostream* os) {
-  *os << c.path;
-}
-
-const FailedSetCase kFailedSets[] = {
-    {kNetworkPath, STATUS_SET_NETWORK_FAILED,
-     [](DeviceManager& m) {
-       NetworkSettings fresh = {0, {10, 1, 1, 1}, {255, 255, 0, 0}, {10, 1, 0, 1}};
-       return m.SetNetworkSettings(u"admin", u"kevla", &fresh);
-     }},
-    {kServicePath, STATUS_SET_SERVICE_FAILED,
-     [](DeviceManager& m) {
-       auto fresh = Service(1, 8000, 1, 8001);
-       return m.SetServiceSettings(u"admin", u"kevla", &fresh);
-     }},
-    {kOcpPath, STATUS_SET_OCP_FAILED,
-     [](DeviceManager& m) {
-       auto fresh = Ocp(1, 8002);
-       return m.SetOcpSettings(u"admin", u"kevla", &fresh);
-     }},
-};
-
-class FailedSet : public BoardTest,
-                  public ::testing::WithParamInterface<std::tuple<FailedSetCase, const char*>> {
- protected:
-  DeviceManager manager;
-};
-
-TEST_P(FailedSet, ReportsItsCodeAndKeepsTheOldFile) {
-  const FailedSetCase& c = std::get<0>(GetParam());
-  NetworkSettings network;
-  ServiceSettings service;
-  OcpSettings ocp;
-  ASSERT_EQ(manager.Login(u"admin", u"kevla"), STATUS_OK);  // the user file must exist already
-  ASSERT_EQ(manager.LoadNetworkSettings(&network), 0);
-  ASSERT_EQ(manager.LoadServiceSettings(&service), 0);
-  ASSERT_EQ(manager.LoadOcpSettings(&ocp), 0);
-  const std::string old = ReadBoardFile(c.path);
-  SetFault(std::get<1>(GetParam()));
-
-  EXPECT_EQ(c.set(manager), c.expected);
-  EXPECT_EQ(ReadBoardFile(c.path), old);
-}
-
-INSTANTIATE_TEST_SUITE_P(Settings, FailedSet,
-                         ::testing::Combine(::testing::ValuesIn(kFailedSets),
-                                            ::testing::Values("flash-full", "flash-readonly",
-                                                              "flash-fsync-fails",
-                                                              "flash-rename-fails")),
-                         [](const auto& info) {
-                           std::string name = std::string(std::get<0>(info.param).path + 7) + "_" +
-                                              std::get<1>(info.param);
-                           for (char& c : name)
-                             if (c == '-') c = '_';
-                           return name;
-                         });
 
 // --- Concurrency ------------------------------------------------------------
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "store/device_manager.h"
@@ -24,7 +23,6 @@ struct RecordKind {
   std::size_t shortWords;  // a truncated file that must not load
   std::int32_t (*load)(DeviceManager&, void*);
   std::int32_t (*save)(DeviceManager&, const void*);
-  std::int32_t (*reset)(DeviceManager&, void*);
 };
 
 const RecordKind kKinds[] = {
@@ -34,16 +32,12 @@ const RecordKind kKinds[] = {
      },
      [](DeviceManager& m, const void* r) {
        return m.SaveServiceSettings(static_cast<const ServiceSettings*>(r));
-     },
-     [](DeviceManager& m, void* r) {
-       return m.ResetServiceSettings(static_cast<ServiceSettings*>(r));
      }},
     {"Ocp", "/flash/nolva_ocp", &kOcpDefaults, 5,
      [](DeviceManager& m, void* r) { return m.LoadOcpSettings(static_cast<OcpSettings*>(r)); },
      [](DeviceManager& m, const void* r) {
        return m.SaveOcpSettings(static_cast<const OcpSettings*>(r));
-     },
-     [](DeviceManager& m, void* r) { return m.ResetOcpSettings(static_cast<OcpSettings*>(r)); }},
+     }},
 };
 
 void PrintTo(const RecordKind& kind, std::ostream* os) {
@@ -109,23 +103,6 @@ TEST_P(RecordStore, SaveThenLoadKeepsEveryWord) {
   EXPECT_EQ(loaded, saved);
 }
 
-TEST_P(RecordStore, ResetRewritesEveryWord) {
-  std::vector<std::int32_t> record = Pattern(Words());
-  ASSERT_EQ(GetParam().save(manager, record.data()), 0);
-
-  EXPECT_EQ(GetParam().reset(manager, record.data()), 0);
-  EXPECT_EQ(record, *GetParam().defaults);
-  EXPECT_EQ(ReadBoardFile(GetParam().path), LittleEndian(*GetParam().defaults));
-}
-
-TEST_P(RecordStore, MissingFileOnReadOnlyFlashGivesTheDefaultsButFails) {
-  SetFault("flash-readonly");
-  std::vector<std::int32_t> record = Filled(0x5A5A5A5A);
-  EXPECT_EQ(GetParam().load(manager, record.data()), -1);
-  EXPECT_EQ(record, *GetParam().defaults);
-  EXPECT_FALSE(BoardFileExists(GetParam().path));
-}
-
 // Out of descriptors is not a factory-fresh device: the stored record stays.
 TEST_P(RecordStore, FileThatCannotBeOpenedIsNotReplaced) {
   std::vector<std::int32_t> stored = Pattern(Words());
@@ -147,42 +124,6 @@ TEST_P(RecordStore, FileThatCannotBeOpenedIsNotReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(Settings, RecordStore, ::testing::ValuesIn(kKinds),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// A save that fails part way leaves the previous file whole, whatever failed.
-class FailedRecordSave : public BoardTest,
-                         public ::testing::WithParamInterface<std::tuple<RecordKind, const char*>> {
- protected:
-  DeviceManager manager;
-};
-
-TEST_P(FailedRecordSave, LeavesTheOldFileIntact) {
-  const RecordKind& kind = std::get<0>(GetParam());
-  std::vector<std::int32_t> old = Pattern(kind.defaults->size());
-  ASSERT_EQ(kind.save(manager, old.data()), 0);
-  SetFault(std::get<1>(GetParam()));
-
-  std::vector<std::int32_t> record = old;
-  record[0] ^= 0x100;
-  EXPECT_EQ(kind.save(manager, record.data()), -1);
-  EXPECT_EQ(kind.reset(manager, record.data()), -1);
-  EXPECT_EQ(record, *kind.defaults) << "a failed reset still hands back the defaults";
-  EXPECT_EQ(ReadBoardFile(kind.path), LittleEndian(old));
-  EXPECT_EQ(FlashFileNames(), std::vector<std::string>{std::string(kind.path).substr(7)})
-      << "no temporary file is left behind";
-}
-
-INSTANTIATE_TEST_SUITE_P(Settings, FailedRecordSave,
-                         ::testing::Combine(::testing::ValuesIn(kKinds),
-                                            ::testing::Values("flash-full", "flash-readonly",
-                                                              "flash-fsync-fails",
-                                                              "flash-rename-fails")),
-                         [](const auto& info) {
-                           std::string name = std::string(std::get<0>(info.param).name) + "_" +
-                                              std::get<1>(info.param);
-                           for (char& c : name)
-                             if (c == '-') c = '_';
-                           return name;
-                         });
 
 class LoadSettings : public BoardTest {
  protected:
