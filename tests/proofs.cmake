@@ -1,0 +1,23 @@
+# The proofs: power loss, resource bounds, stress.
+
+nolva_add_test(power_cut_test power_cut_test.cc)
+
+nolva_add_test(power_loss_test power_loss_test.cc LIBS nolva::core)
+target_compile_definitions(power_loss_test PRIVATE NOLVA_BOOT_PATH="$<TARGET_FILE:nolva-boot>")
+add_dependencies(power_loss_test nolva-boot)
+
+nolva_add_test(resource_bounds_test resource_bounds_test.cc LIBS nolva::core)
+
+# The device's own objects call no heap allocation function; the board's
+# control library, which uses std::string, shows the check can fail.
+add_test(NAME Resources.LibrariesReferNoHeapAllocation
+  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -P ${CMAKE_CURRENT_SOURCE_DIR}/heap_symbols.cmake
+          $<TARGET_FILE:nolva_core> $<TARGET_FILE:nolva_boot>)
+add_test(NAME Resources.HeapCheckCatchesAnAllocatingLibrary
+  COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -P ${CMAKE_CURRENT_SOURCE_DIR}/heap_symbols.cmake
+          $<TARGET_FILE:nolva_board_control>)
+set_tests_properties(Resources.HeapCheckCatchesAnAllocatingLibrary PROPERTIES
+  PASS_REGULAR_EXPRESSION "heap allocation referenced:.*operator new")
+
+# Threads on one manager: the ThreadSanitizer stage runs it (ctest -L stress).
+nolva_add_test(stress_test stress_test.cc LIBS nolva::core LABELS stress)
