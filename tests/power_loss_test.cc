@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 
 constexpr NetworkSettings kStaticNetwork = {0, {10, 0, 0, 5}, {255, 0, 0, 0}, {10, 0, 0, 1}};
 constexpr NetworkSettings kOtherNetwork = {0, {172, 16, 1, 2}, {255, 255, 0, 0}, {172, 16, 0, 1}};
+constexpr ServiceSettings kOtherService = {2, 1, 0, 8080, 7, 8, 9, 10, 11110, 12, 13};
+constexpr OcpSettings kOtherOcp = {0, 5, 6, 7, 8, 9100, 10};
 
 UserTable Accounts(DeviceManager& manager, std::initializer_list<const char*> names) {
   UserTable table = {};
@@ -80,6 +82,26 @@ const SaveCase kSaves[] = {
      [](DeviceManager&) { WriteFlashFile("/flash/nolva_system", "\0\0\0\0\x0A\0", 6); },
      nullptr,
      {"/flash/nolva_system"}},
+    {"SetNetworkSettings",
+     [](DeviceManager& m) { m.SaveNetworkSettings(&kStaticNetwork); },
+     [](DeviceManager& m) { m.SetNetworkSettings(u"admin", u"kevla", &kOtherNetwork); },
+     {"/flash/nolva_system", "/flash/nolva_user"}},
+    {"SetServiceSettings",
+     [](DeviceManager& m) { m.LoadSettings(); },
+     [](DeviceManager& m) { m.SetServiceSettings(u"admin", u"kevla", &kOtherService); },
+     {"/flash/nolva_service", "/flash/nolva_user"}},
+    {"SetOcpSettings",
+     [](DeviceManager& m) { m.LoadSettings(); },
+     [](DeviceManager& m) { m.SetOcpSettings(u"admin", u"kevla", &kOtherOcp); },
+     {"/flash/nolva_ocp", "/flash/nolva_user"}},
+    {"SetServiceSettingsCreatingTheOcpRecord",
+     Nothing,
+     [](DeviceManager& m) { m.SetServiceSettings(u"admin", u"kevla", &kOtherService); },
+     {"/flash/nolva_ocp", "/flash/nolva_service", "/flash/nolva_user"}},
+    {"LoadSettingsCreatingBothRecords",
+     Nothing,
+     [](DeviceManager& m) { m.LoadSettings(); },
+     {"/flash/nolva_service", "/flash/nolva_ocp"}},
     {"SaveUsers",
      [](DeviceManager& m) {
        SaveAccounts(m, {"admin", "bob"});
@@ -197,6 +219,9 @@ class PowerLoss : public BoardTest, public ::testing::WithParamInterface<SaveCas
     UserTable users;
     EXPECT_EQ(manager.LoadUsers(&users), 0) << "after a cut at step " << steps;
     EXPECT_GT(users.count, 0) << "after a cut at step " << steps;
+    EXPECT_EQ(manager.LoadSettings(), 0) << "after a cut at step " << steps;
+    ServiceSettings service;
+    EXPECT_EQ(manager.LoadServiceSettings(&service), 0) << "after a cut at step " << steps;
   }
 
   // A save that reported its work done has made it durable: the directory is

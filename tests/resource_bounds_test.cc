@@ -65,6 +65,11 @@ const Scenario kScenarios[] = {
        Put(b, "/flash/nolva_user", UserLines(40));
        c.capacity = 3;
      }},
+    {"ConflictingPorts",
+     [](const std::string&, Call& c) {
+       c.service.primaryPort = 23;
+       c.ocp.ocpPort = 9100;
+     }},
     {"NoCapacity", [](const std::string&, Call& c) { c.capacity = 0; }},
 };
 

@@ -82,6 +82,66 @@ void NameAnOwnAccount(Worker& w, Call& c) {
   c.newPassword = w.newPassword.c_str();
 }
 
+template <typename Record>
+std::string Bytes(const Record& record) {
+  return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+// Records stored by some thread, and every record ever offered: a load must
+// give one of the latter (never a mix), and the last store one of the former.
+struct Stored {
+  std::mutex mutex;
+  std::set<std::string> stored;
+  std::set<std::string> offered;
+  void Offer(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    offered.insert(bytes);
+  }
+  void Store(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    stored.insert(bytes);
+  }
+  bool Offered(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return offered.count(bytes) != 0;
+  }
+};
+Stored network;
+Stored service;
+Stored ocp;
+
+constexpr std::int32_t kPorts[] = {23, 9100, 11110, 8080};
+
+std::int32_t AnyPort(Worker& w) {
+  return kPorts[w.random() % std::size(kPorts)];
+}
+
+bool Clash(std::int32_t enabledA, std::int32_t portA, std::int32_t enabledB, std::int32_t portB) {
+  return enabledA != 0 && enabledB != 0 && portA == portB;
+}
+
+bool ClashesWithin(const ServiceSettings& s) {
+  return Clash(s.primaryEnabled, s.primaryPort, s.secondaryEnabled, s.secondaryPort);
+}
+
+bool Conflicting(const ServiceSettings& s, const OcpSettings& o) {
+  return ClashesWithin(s) || Clash(s.primaryEnabled, s.primaryPort, o.ocpEnabled, o.ocpPort) ||
+         Clash(s.secondaryEnabled, s.secondaryPort, o.ocpEnabled, o.ocpPort);
+}
+
+void CheckLoad(Worker& w, Stored& record, const char* operation, StatusCode status,
+               const std::string& bytes) {
+  w.Expect(status == STATUS_OK, operation, "failed");
+  w.Expect(record.Offered(bytes), operation, "a record nobody stored");
+}
+
+void CheckStore(Worker& w, Stored& record, const char* operation, StatusCode status,
+                const std::string& bytes, bool mayBeRefused) {
+  w.Expect(status == STATUS_OK || (mayBeRefused && status == STATUS_REFUSED), operation,
+           "status " + std::to_string(status));
+  if (status == STATUS_OK) record.Store(bytes);
+}
+
 const Rule kRules[] = {
     {"AddUser", NameAnOwnAccount,
      [](Worker& w, const Call& c, StatusCode status) {
@@ -118,6 +178,51 @@ const Rule kRules[] = {
          const bool listed = list.find("\n" + name + "\n") != std::string::npos;
          w.Expect(listed == w.Owns(name), "ListUsers", name + (listed ? " listed" : " missing"));
        }
+     }},
+    {"SetNetworkSettings",
+     [](Worker& w, Call& c) {
+       c.network.dhcp = 0;
+       c.network.address[3] = static_cast<std::uint8_t>(1 + w.random() % 8);
+       network.Offer(Bytes(c.network));
+     },
+     [](Worker& w, const Call& c, StatusCode status) {
+       CheckStore(w, network, "SetNetworkSettings", status, Bytes(c.network), false);
+     }},
+    {"GetNetworkSettings", nullptr,
+     [](Worker& w, const Call& c, StatusCode status) {
+       CheckLoad(w, network, "GetNetworkSettings", status, Bytes(c.network));
+     }},
+    {"SetServiceSettings",
+     [](Worker& w, Call& c) {
+       c.service.primaryEnabled = static_cast<std::int32_t>(w.random() % 2);
+       c.service.secondaryEnabled = static_cast<std::int32_t>(w.random() % 2);
+       c.service.primaryPort = AnyPort(w);
+       c.service.secondaryPort = AnyPort(w);
+       c.service.svcWord0 = 2;  // never the default record
+       service.Offer(Bytes(c.service));
+     },
+     [](Worker& w, const Call& c, StatusCode status) {
+       if (ClashesWithin(c.service))
+         w.Expect(status == STATUS_REFUSED, "SetServiceSettings", "stored a clash within");
+       CheckStore(w, service, "SetServiceSettings", status, Bytes(c.service), true);
+     }},
+    {"GetServiceSettings", nullptr,
+     [](Worker& w, const Call& c, StatusCode status) {
+       CheckLoad(w, service, "GetServiceSettings", status, Bytes(c.service));
+     }},
+    {"SetOcpSettings",
+     [](Worker& w, Call& c) {
+       c.ocp.ocpEnabled = static_cast<std::int32_t>(w.random() % 2);
+       c.ocp.ocpPort = AnyPort(w);
+       c.ocp.ocpWord1 = 2;  // never the default record
+       ocp.Offer(Bytes(c.ocp));
+     },
+     [](Worker& w, const Call& c, StatusCode status) {
+       CheckStore(w, ocp, "SetOcpSettings", status, Bytes(c.ocp), true);
+     }},
+    {"GetOcpSettings", nullptr,
+     [](Worker& w, const Call& c, StatusCode status) {
+       CheckLoad(w, ocp, "GetOcpSettings", status, Bytes(c.ocp));
      }},
 };
 
@@ -161,7 +266,28 @@ class Stress : public BoardTest {};
 TEST_F(Stress, ThreadsMixingEveryOperationLoseNothingAndLeakNothing) {
   DeviceManager manager;
   ASSERT_EQ(manager.Login(u"admin", u"kevla"), STATUS_OK);
+  NetworkSettings n;
+  ServiceSettings s;
+  OcpSettings o;
+  ASSERT_EQ(manager.GetNetworkSettings(u"admin", u"kevla", &n), STATUS_OK);
+  ASSERT_EQ(manager.GetServiceSettings(u"admin", u"kevla", &s), STATUS_OK);
+  ASSERT_EQ(manager.GetOcpSettings(u"admin", u"kevla", &o), STATUS_OK);
+  network.Offer(Bytes(n));
+  service.Offer(Bytes(s));
+  ocp.Offer(Bytes(o));
   const std::set<std::string> before = OpenDescriptors();
+
+  // The one reader of the manager's own copies: the pair it loads together
+  // must never clash.
+  std::atomic<bool> done{false};
+  int clashes = 0;
+  std::thread checker([&] {
+    while (!done) {
+      if (manager.LoadSettings() == 0 && Conflicting(manager.serviceSettings, manager.ocpSettings))
+        ++clashes;
+      std::this_thread::yield();
+    }
+  });
 
   std::vector<Worker> workers;
   for (int id = 0; id < kThreads; ++id)
@@ -173,6 +299,9 @@ TEST_F(Stress, ThreadsMixingEveryOperationLoseNothingAndLeakNothing) {
     threads.emplace_back([&manager, &w, iterations] { RunWorker(manager, w, iterations); });
   for (std::thread& t : threads)
     t.join();
+  done = true;
+  checker.join();
+  EXPECT_EQ(clashes, 0) << "a clashing pair of service records was stored";
 
   for (const Worker& w : workers) {
     for (const std::string& problem : w.problems)
@@ -192,6 +321,15 @@ TEST_F(Stress, ThreadsMixingEveryOperationLoseNothingAndLeakNothing) {
     }
   }
   EXPECT_EQ(stored, expected);
+
+  // The last store of each record is the one kept.
+  ASSERT_EQ(manager.LoadNetworkSettings(&n), 0);
+  ASSERT_EQ(manager.LoadServiceSettings(&s), 0);
+  ASSERT_EQ(manager.LoadOcpSettings(&o), 0);
+  EXPECT_TRUE(network.stored.empty() || network.stored.count(Bytes(n)) != 0);
+  EXPECT_TRUE(service.stored.empty() || service.stored.count(Bytes(s)) != 0);
+  EXPECT_TRUE(ocp.stored.empty() || ocp.stored.count(Bytes(o)) != 0);
+  EXPECT_FALSE(Conflicting(s, o));
   EXPECT_EQ(OpenDescriptors(), before);
 }
 

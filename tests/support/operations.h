@@ -50,6 +50,26 @@ inline constexpr Operation kOperations[] = {
                    Call& c) { return m.AddUser(c.user, c.password, c.account, c.newPassword); }},
     {"ListUsers",
      [](DeviceManager& m, Call& c) { return m.ListUsers(c.user, c.password, c.text, c.capacity); }},
+    {"SetNetworkSettings",
+     [](DeviceManager& m, Call& c) {
+       return m.SetNetworkSettings(c.user, c.password, &c.network);
+     }},
+    {"GetNetworkSettings",
+     [](DeviceManager& m, Call& c) {
+       return m.GetNetworkSettings(c.user, c.password, &c.network);
+     }},
+    {"SetServiceSettings",
+     [](DeviceManager& m, Call& c) {
+       return m.SetServiceSettings(c.user, c.password, &c.service);
+     }},
+    {"GetServiceSettings",
+     [](DeviceManager& m, Call& c) {
+       return m.GetServiceSettings(c.user, c.password, &c.service);
+     }},
+    {"SetOcpSettings",
+     [](DeviceManager& m, Call& c) { return m.SetOcpSettings(c.user, c.password, &c.ocp); }},
+    {"GetOcpSettings",
+     [](DeviceManager& m, Call& c) { return m.GetOcpSettings(c.user, c.password, &c.ocp); }},
 };
 
 }  // namespace nolva::test
