@@ -56,6 +56,45 @@ void Gate() {
   Digest();
 }
 
+// The gate, then what a settings operation cannot avoid on its record.
+std::function<void()> GetFloor(const char* path, std::size_t size) {
+  return [=] {
+    Gate();
+    ReadRecord(path, size);
+  };
+}
+
+// A store with a conflict check reads the other record first.
+std::function<void()> SetFloor(const char* path, std::size_t size, const char* other = nullptr,
+                               std::size_t otherSize = 0) {
+  return [=] {
+    Gate();
+    if (other != nullptr) ReadRecord(other, otherSize);
+    const char bytes[64] = {};
+    SaveBytes(path, bytes, size);
+  };
+}
+
+std::function<void(DeviceManager&)> Both(const char* first, const char* second) {
+  return [a = Operation(first), b = Operation(second)](DeviceManager& manager) {
+    a(manager);
+    b(manager);
+  };
+}
+
+// Settings files in place, as on a device that has run once.
+void StoredSettings() {
+  Accounts(1);
+  DeviceManager manager;
+  manager.LoadSettings();
+  NetworkSettings network;
+  manager.LoadNetworkSettings(&network);
+}
+
+constexpr char kNetworkFile[] = "/flash/nolva_system";
+constexpr char kServiceFile[] = "/flash/nolva_service";
+constexpr char kOcpFile[] = "/flash/nolva_ocp";
+
 // The boot program as the board starts it, its trace thrown away.
 void Boot() {
   const pid_t pid = fork();
@@ -76,6 +115,35 @@ std::vector<Case> Cases() {
   return {
       {"Login, 1 account", [] { Accounts(1); }, Operation("Login"), Gate},
       {"Login, 256 accounts", [] { Accounts(256); }, Operation("Login"), Gate},
+      {"GetNetworkSettings", StoredSettings, Operation("GetNetworkSettings"),
+       GetFloor(kNetworkFile, sizeof(NetworkSettings))},
+      {"SetNetworkSettings", StoredSettings, Operation("SetNetworkSettings"),
+       SetFloor(kNetworkFile, sizeof(NetworkSettings))},
+      {"GetServiceSettings", StoredSettings, Operation("GetServiceSettings"),
+       GetFloor(kServiceFile, sizeof(ServiceSettings))},
+      {"SetServiceSettings", StoredSettings, Operation("SetServiceSettings"),
+       SetFloor(kServiceFile, sizeof(ServiceSettings), kOcpFile, sizeof(OcpSettings))},
+      {"GetOcpSettings", StoredSettings, Operation("GetOcpSettings"),
+       GetFloor(kOcpFile, sizeof(OcpSettings))},
+      {"SetOcpSettings", StoredSettings, Operation("SetOcpSettings"),
+       SetFloor(kOcpFile, sizeof(OcpSettings), kServiceFile, sizeof(ServiceSettings))},
+      // Each call: the gate's read and digest, the primitive's read, and for
+      // the addition the new password's digest, then the whole file saved.
+      {"AddUser + DeleteUser, 16 accounts", [] { Accounts(16); }, Both("AddUser", "DeleteUser"),
+       [] {
+         for (int call = 0; call < 2; ++call) {
+           Gate();
+           ReadLines(kUserFile);
+           if (call == 0) Digest();
+           const std::string file(17 * 40, 'x');
+           SaveBytes("/flash/nolva_user.floor", file.data(), file.size());
+         }
+       }},
+      {"ListUsers, 16 accounts", [] { Accounts(16); }, Operation("ListUsers"),
+       [] {
+         Gate();
+         ReadLines(kUserFile);
+       }},
       {"boot program, end to end", [] {}, [](DeviceManager&) { Boot(); }, {}, 0, true},
   };
 }
