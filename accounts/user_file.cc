@@ -62,13 +62,24 @@ std::int32_t ReadUserFile(DeviceManager& manager, UserTable* table) {
 std::int32_t WriteUserFile(const UserTable* table) {
   ReplacementFile file(kUserFilePath);
   int count = table->count < 0 ? 0 : table->count > kMaxUsers ? kMaxUsers : table->count;
+  // Lines are gathered into chunks: a write per account would cost the
+  // flash file system one call per line.
+  char chunk[4096];
+  std::size_t used = 0;
   for (int i = 0; i < count; ++i) {
     const UserEntry& entry = table->entries[i];
     char line[sizeof entry.name + sizeof entry.digest + 2];
     int n = snprintf(line, sizeof line, "%.*s:%.*s\n", static_cast<int>(sizeof entry.name - 1),
                      entry.name, static_cast<int>(sizeof entry.digest - 1), entry.digest);
-    if (n < 0 || !file.Write(line, static_cast<std::size_t>(n))) return -1;
+    if (n < 0) return -1;
+    if (used + static_cast<std::size_t>(n) > sizeof chunk) {
+      if (!file.Write(chunk, used)) return -1;
+      used = 0;
+    }
+    memcpy(chunk + used, line, static_cast<std::size_t>(n));
+    used += static_cast<std::size_t>(n);
   }
+  if (used > 0 && !file.Write(chunk, used)) return -1;
   return file.Commit();
 }
 
