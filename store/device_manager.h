@@ -35,6 +35,11 @@ class DeviceManager {
 
   // Management operations: the caller's user name and password come first.
   StatusCode Login(const char16_t* userName, const char16_t* password);
+  StatusCode GetMacAddress(const char16_t* userName, const char16_t* password, char16_t* macText);
+  StatusCode GetFirmwareVersions(const char16_t* userName, const char16_t* password,
+                                 char16_t* osVersion, char16_t* fsVersion);
+  StatusCode GetUsbPorts(const char16_t* userName, const char16_t* password, char16_t* portText,
+                         std::int32_t capacity);
 
  private:
   pthread_mutex_t mutex;
@@ -43,5 +48,10 @@ class DeviceManager {
   ServiceSettings serviceSettings;
   OcpSettings ocpSettings;
 };
+
+// The USB port text of the hub on bus 1, whole lines only, NUL-terminated
+// within `capacity` bytes. 0, or -1 when the list cannot be read or the
+// capacity holds not even the NUL.
+std::int32_t ReadUsbPorts(char* text, std::int32_t capacity);
 
 }  // namespace nolva
