@@ -33,6 +33,12 @@ class DeviceManager {
   std::int32_t ResetUsers(UserTable* table);
   std::int32_t VerifyUser(const char* name, const char* password);
 
+  // Device primitives. Firmware: 0 done, -1 no partition selected, partition
+  // not usable or a write failed, -2 erase refused; CompareFirmwareImage
+  // gives minus the offset of the first differing byte (-1 at offset 0).
+  std::int32_t WriteFirmwareImage(const std::uint8_t* image, std::int32_t length);
+  std::int32_t CompareFirmwareImage(const std::uint8_t* image, std::int32_t length);
+
   // Management operations: the caller's user name and password come first.
   StatusCode Login(const char16_t* userName, const char16_t* password);
   StatusCode GetMacAddress(const char16_t* userName, const char16_t* password, char16_t* macText);
@@ -40,6 +46,8 @@ class DeviceManager {
                                  char16_t* osVersion, char16_t* fsVersion);
   StatusCode GetUsbPorts(const char16_t* userName, const char16_t* password, char16_t* portText,
                          std::int32_t capacity);
+  StatusCode UpdateFirmware(const char16_t* userName, const char16_t* password,
+                            const std::uint8_t* image, std::int32_t length);
 
  private:
   pthread_mutex_t mutex;
