@@ -38,6 +38,7 @@ class DeviceManager {
   // gives minus the offset of the first differing byte (-1 at offset 0).
   std::int32_t WriteFirmwareImage(const std::uint8_t* image, std::int32_t length);
   std::int32_t CompareFirmwareImage(const std::uint8_t* image, std::int32_t length);
+  void ScheduleReboot(std::int32_t seconds);
 
   // Management operations: the caller's user name and password come first.
   StatusCode Login(const char16_t* userName, const char16_t* password);
@@ -48,6 +49,8 @@ class DeviceManager {
                          std::int32_t capacity);
   StatusCode UpdateFirmware(const char16_t* userName, const char16_t* password,
                             const std::uint8_t* image, std::int32_t length);
+  StatusCode FactoryReset(const char16_t* userName, const char16_t* password);
+  StatusCode Reboot(const char16_t* userName, const char16_t* password);
 
  private:
   pthread_mutex_t mutex;
