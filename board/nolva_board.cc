@@ -41,7 +41,19 @@ const char kHelp[] =
     "                      mtd-erasesize-zero, mtd-write-fails, mtd-short-writes BYTES,\n"
     "                      mtd-write-stalls, mtd-read-flips OFFSET)\n"
     "  clear-fault DIR NAME\n"
-    "  demo [DIR]          boot nolva-boot on a fresh board with MAC 0a:1b:2c:3d:4e:5f\n";
+    "  demo [DIR]          boot nolva-boot on a fresh board with MAC 0a:1b:2c:3d:4e:5f,\n"
+    "                      then update its firmware and reset it to the factory state\n";
+
+// Two devices on the hub for the demo: a flash disk on port 1, a GPS receiver on 3.
+const char kDemoUsbDevices[] =
+    "T:  Bus=01 Lev=02 Prnt=02 Port=01 Cnt=01 Dev#=  3 Spd=480  MxCh= 0\n"
+    "P:  Vendor=0951 ProdID=1666 Rev= 1.00\n"
+    "S:  Manufacturer=Kingston\n"
+    "S:  Product=DataTraveler 3.0\n"
+    "\n"
+    "T:  Bus=01 Lev=02 Prnt=02 Port=03 Cnt=02 Dev#=  4 Spd=12   MxCh= 0\n"
+    "P:  Vendor=1546 ProdID=01a7 Rev= 1.00\n"
+    "S:  Product=u-blox 7 - GPS/GNSS Receiver\n";
 
 int Usage(const char* problem) {
   std::cerr << "nolva-board: " << problem << "\n" << kHelp;
@@ -183,6 +195,11 @@ int Demo(const std::vector<std::string>& args) {
   std::cout << "--- booting " << boot << " on " << board << "\n";
   Run(board, {boot});
 
+  SetUsbDevices(board, std::string(kEmptyHubUsbDevices) + "\n" + kDemoUsbDevices);
+  fs::create_directories(HostPath(board, "/flash/ocp"));
+  WriteFile(HostPath(board, "/flash/ocp/session"), "left by the OCP service\n");
+  std::cout << "\n--- a front end's round on " << board << "\n";
+  Run(board, {NOLVA_DEVICE_DEMO_PATH});
   std::cout << "board left at " << board << "\n";
   return 0;
 }
