@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "tests/device_test_support.h"
@@ -26,8 +25,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
 
 constexpr std::uint32_t kSize = 256 << 10;  // the test board's partitions
 constexpr std::uint32_t kBlock = 4 << 10;
@@ -126,79 +123,6 @@ TEST_F(Partition, NothingPassesItsEnd) {
   EXPECT_EQ(ReadBoardFile("/dev/mtd3").size(), kSize);
 }
 
-TEST_F(Partition, LogShowsEraseWriteAndReadSizes) {
-  fd = open("/dev/mtd3", O_RDWR | O_SYNC);
-  ASSERT_GT(fd, 0);
-  char buffer[100];
-  ASSERT_EQ(Erase(0, 2 * kBlock), 0);
-  ASSERT_EQ(write(fd, buffer, 100), 100);
-  ASSERT_EQ(pread(fd, buffer, 50, 0), 50);
-  close(fd);
-  fd = -1;
-  EXPECT_THAT(LogLines(),
-              ElementsAre("open /dev/mtd3 O_RDWR|O_SYNC", "erase /dev/mtd3 0 8192",
-                          "write /dev/mtd3 100", "read /dev/mtd3 50", "close /dev/mtd3"));
-}
-
-TEST_F(Partition, FaultsBendEachRequest) {
-  const struct {
-    const char* fault;
-    const char* value;
-    std::function<long(int)> run;
-    long result;
-    int error;
-  } cases[] = {
-      {"mtd-getinfo-fails", "",
-       [](int fd) {
-         mtd_info_user info{};
-         return static_cast<long>(ioctl(fd, MEMGETINFO, &info));
-       },
-       -1, EIO},
-      {"mtd-erasesize-zero", "",
-       [](int fd) {
-         mtd_info_user info{};
-         ioctl(fd, MEMGETINFO, &info);
-         return static_cast<long>(info.erasesize);
-       },
-       0, 0},
-      {"mtd-erase-fails", "",
-       [](int fd) {
-         erase_info_user request{0, kBlock};
-         return static_cast<long>(ioctl(fd, MEMERASE, &request));
-       },
-       -1, EIO},
-      {"mtd-write-fails", "", [](int fd) { return static_cast<long>(write(fd, "abcd", 4)); }, -1,
-       EIO},
-      {"mtd-short-writes", "3", [](int fd) { return static_cast<long>(write(fd, "abcd", 4)); }, 3,
-       0},
-      {"mtd-write-stalls", "", [](int fd) { return static_cast<long>(write(fd, "abcd", 4)); }, 0,
-       0},
-      {"mtd-read-flips", "33",
-       [](int fd) {
-         unsigned char buffer[64];
-         if (pread(fd, buffer, sizeof buffer, 0) != 64) return -2L;
-         return static_cast<long>(buffer[33]);
-       },
-       0x00, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.fault);
-    board::CreateBoard(Board(), Options());
-    SetFault(c.fault, c.value);
-    fd = open("/dev/mtd3", O_RDWR);
-    ASSERT_GT(fd, 0);
-    errno = 0;
-    const long result = c.run(fd);
-    EXPECT_EQ(result, c.result);
-    if (result == -1) {
-      EXPECT_EQ(errno, c.error);
-    }
-    EXPECT_THAT(LinesStartingWith(LogLines(), std::string("fault ") + c.fault), Not(IsEmpty()));
-    close(fd);
-    fd = -1;
-  }
-}
-
 // --- eth0, the USB list, reboots ----------------------------------------------
 
 class Interface : public BoardTest {};
@@ -206,30 +130,26 @@ class Interface : public BoardTest {};
 TEST_F(Interface, HardwareAddressIsAnsweredOnAnInetDatagramSocketOnly) {
   const struct {
     const char* name;
+    bool eth0;
     int fd;
     int error;
   } cases[] = {
-      {"AF_INET datagram", socket(AF_INET, SOCK_DGRAM, 0), 0},
-      {"AF_INET stream", socket(AF_INET, SOCK_STREAM, 0), ENOTTY},
-      {"AF_UNIX datagram", socket(AF_UNIX, SOCK_DGRAM, 0), ENOTTY},
-      {"a file", open("/flash", O_RDONLY | O_DIRECTORY), ENOTTY},
+      {"AF_INET datagram", true, socket(AF_INET, SOCK_DGRAM, 0), 0},
+      {"AF_INET stream", true, socket(AF_INET, SOCK_STREAM, 0), ENOTTY},
+      {"AF_UNIX datagram", true, socket(AF_UNIX, SOCK_DGRAM, 0), ENOTTY},
+      {"a directory", true, open("/flash", O_RDONLY | O_DIRECTORY), ENOTTY},
+      {"a board without eth0", false, socket(AF_INET, SOCK_DGRAM, 0), ENODEV},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    board::BoardOptions options = Options();
+    options.eth0 = c.eth0;
+    board::CreateBoard(Board(), options);
     ifreq request{};
     std::strcpy(request.ifr_name, "eth0");
-    errno = 0;
     EXPECT_EQ(Errno(ioctl(c.fd, SIOCGIFHWADDR, &request)), c.error);
     close(c.fd);
   }
-  board::BoardOptions options = Options();
-  options.eth0 = false;
-  board::CreateBoard(Board(), options);
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  ifreq request{};
-  std::strcpy(request.ifr_name, "eth0");
-  EXPECT_EQ(Errno(ioctl(fd, SIOCGIFHWADDR, &request)), ENODEV);
-  close(fd);
 }
 
 class RebootScript : public BoardTest {};

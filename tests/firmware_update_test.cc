@@ -35,9 +35,6 @@ class FirmwareUpdate : public BoardTest {
       sizes.push_back(line.substr(16));
     return sizes;
   }
-  void FillPartition(const char* device, char byte) const {
-    board::WritePartition(Board(), device, 0, std::string(kPartitionSize, byte));
-  }
 
   DeviceManager manager;
 };
@@ -72,17 +69,6 @@ TEST_F(FirmwareUpdate, NameFieldRoutesTheImageToItsPartition) {
   }
 }
 
-TEST_F(FirmwareUpdate, VersionsShowTheNameFieldsWritten) {
-  ASSERT_EQ(Update(Image("nolva-os 4.2.0", 5000)), STATUS_OK);
-  ASSERT_EQ(Update(Image("nolva-fs 4.2.1-rc1", 6000)), STATUS_OK);
-  char16_t os[33];
-  char16_t fs[33];
-  ASSERT_EQ(manager.GetFirmwareVersions(kAdmin, kFactoryPassword, os, fs), STATUS_OK);
-  // The field runs on into the image's own bytes, as the image's maker chose.
-  EXPECT_EQ(Narrowed(os).substr(0, 14), "nolva-os 4.2.0");
-  EXPECT_EQ(Narrowed(fs).substr(0, 18), "nolva-fs 4.2.1-rc1");
-}
-
 TEST_F(FirmwareUpdate, ImageTooShortToHoldTheSelectorOpensNoDevice) {
   const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", 64);
   for (std::int32_t length : {39, 1, 0, -1, -40000}) {
@@ -97,39 +83,35 @@ TEST_F(FirmwareUpdate, ImageTooShortToHoldTheSelectorOpensNoDevice) {
   EXPECT_THAT(Logged("open /dev/"), IsEmpty());
 }
 
-TEST_F(FirmwareUpdate, EraseCoversOneBlockMoreThanTheWholeBlocksFilled) {
+TEST_F(FirmwareUpdate, EraseCoversOneBlockMoreThanTheWholeBlocksFilledAndNeverPassesTheEnd) {
   const struct {
     std::size_t length;
-    std::size_t erased;
+    std::size_t erased;  // 0: refused before anything is erased
   } cases[] = {
       {3 * kEraseSize, 4 * kEraseSize},
       {3 * kEraseSize + 1, 4 * kEraseSize},
       {kEraseSize - 1, kEraseSize},
       {kPartitionSize - 1, kPartitionSize},
+      {kPartitionSize, 0},
+      {kPartitionSize + 5000, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
     board::CreateBoard(Board(), Options());
-    FillPartition("/dev/mtd3", '\0');
+    board::WritePartition(Board(), "/dev/mtd3", 0, std::string(kPartitionSize, '\0'));
     const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", c.length);
+    const std::int32_t length = static_cast<std::int32_t>(c.length);
+    if (c.erased == 0) {
+      EXPECT_EQ(Update(image), STATUS_FIRMWARE_UPDATE_FAILED);
+      EXPECT_EQ(manager.WriteFirmwareImage(image.data(), length), -2);
+      EXPECT_THAT(Logged("erase "), IsEmpty());
+      EXPECT_EQ(ReadBoardFile("/dev/mtd3"), std::string(kPartitionSize, '\0'));
+      continue;
+    }
     EXPECT_EQ(Update(image), STATUS_OK);
     EXPECT_THAT(Logged("erase "), ElementsAre("erase /dev/mtd3 0 " + std::to_string(c.erased)));
     EXPECT_EQ(ReadBoardFile("/dev/mtd3"), Bytes(image) + std::string(c.erased - c.length, '\xFF') +
                                               std::string(kPartitionSize - c.erased, '\0'));
-  }
-}
-
-TEST_F(FirmwareUpdate, ErasePassingThePartitionsEndIsNeverRequested) {
-  for (std::size_t length : {kPartitionSize, kPartitionSize + 5000}) {
-    SCOPED_TRACE(length);
-    board::CreateBoard(Board(), Options());
-    FillPartition("/dev/mtd3", 'k');
-    const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", length);
-    EXPECT_EQ(Update(image), STATUS_FIRMWARE_UPDATE_FAILED);
-    EXPECT_EQ(manager.WriteFirmwareImage(image.data(), static_cast<std::int32_t>(length)), -2);
-    EXPECT_THAT(Logged("erase "), IsEmpty());
-    EXPECT_THAT(Writes(), IsEmpty());
-    EXPECT_EQ(ReadBoardFile("/dev/mtd3"), std::string(kPartitionSize, 'k'));
   }
 }
 
@@ -147,16 +129,18 @@ TEST_F(FirmwareUpdate, EraseSettlesTenSecondsBeforeTheFirstWrite) {
                                   "read /dev/mtd3 4096", "read /dev/mtd3 1808", "close /dev/mtd3"));
 }
 
-TEST_F(FirmwareUpdate, WritesHandOverAtMost128EraseBlocks) {
+TEST_F(FirmwareUpdate, WritesHandOverAtMost128EraseBlocksAndContinueShortOnes) {
   const struct {
     std::uint32_t eraseSize;
     std::uint32_t partitionSize;
     std::size_t length;
+    const char* shortWrites;  // the most a write takes, or nullptr
     std::vector<std::string> writes;
   } cases[] = {
-      {4 << 10, 2 << 20, (3 << 19) + 100, {"524288", "524288", "524288", "100"}},
-      {4 << 10, 2 << 20, 2 << 19, {"524288", "524288"}},
-      {64 << 10, 9 << 20, (8 << 20) + 100, {"8388608", "100"}},
+      {4 << 10, 2 << 20, (3 << 19) + 100, nullptr, {"524288", "524288", "524288", "100"}},
+      {4 << 10, 2 << 20, 2 << 19, nullptr, {"524288", "524288"}},
+      {64 << 10, 9 << 20, (8 << 20) + 100, nullptr, {"8388608", "100"}},
+      {4 << 10, 256 << 10, 10000, "3000", {"3000", "3000", "3000", "1000"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
@@ -164,6 +148,7 @@ TEST_F(FirmwareUpdate, WritesHandOverAtMost128EraseBlocks) {
     options.mtdEraseSize = c.eraseSize;
     options.mtdSize = c.partitionSize;
     board::CreateBoard(Board(), options);
+    if (c.shortWrites) SetFault("mtd-short-writes", c.shortWrites);
     const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", c.length);
     EXPECT_EQ(Update(image), STATUS_OK);
     EXPECT_THAT(Writes(), ElementsAreArray(c.writes));
@@ -171,43 +156,34 @@ TEST_F(FirmwareUpdate, WritesHandOverAtMost128EraseBlocks) {
   }
 }
 
-TEST_F(FirmwareUpdate, ShortWritesAreContinuedAtTheNextUnwrittenByte) {
-  SetFault("mtd-short-writes", "3000");
-  const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", 10000);
-  EXPECT_EQ(Update(image), STATUS_OK);
-  EXPECT_THAT(Writes(), ElementsAre("3000", "3000", "3000", "1000"));
-  EXPECT_EQ(ReadBoardFile("/dev/mtd3").substr(0, 10000), Bytes(image));
-}
-
 TEST_F(FirmwareUpdate, EveryDeviceFailureIsReportedAsUpdateFailed) {
   const struct {
-    const char* fault;
+    const char* fault;  // "missing": no partition at all
     const char* value;
     std::int32_t writeResult;
     bool erases;
   } cases[] = {
-      {"mtd-getinfo-fails", "", -1, false}, {"mtd-erasesize-zero", "", -1, false},
-      {"mtd-erase-fails", "", -2, false},   {"mtd-write-fails", "", -1, true},
+      {"missing", "", -1, false},
+      {"mtd-getinfo-fails", "", -1, false},
+      {"mtd-erasesize-zero", "", -1, false},
+      {"mtd-erase-fails", "", -2, false},
+      {"mtd-write-fails", "", -1, true},
       {"mtd-write-stalls", "", -1, true},  // a write that takes 0 bytes
-      {"mtd-short-writes", "0", -1, true},  {"mtd-read-flips", "100", 0, true},
+      {"mtd-short-writes", "0", -1, true},
+      {"mtd-read-flips", "100", 0, true},
   };
   const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", 10000);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     board::CreateBoard(Board(), Options());
-    SetFault(c.fault, c.value);
+    if (c.fault == std::string("missing"))
+      std::filesystem::remove(board::HostPath(Board(), "/dev/mtd3"));
+    else
+      SetFault(c.fault, c.value);
     EXPECT_EQ(Update(image), STATUS_FIRMWARE_UPDATE_FAILED);
     EXPECT_EQ(Logged("erase ").size(), c.erases ? 1u : 0u);
     EXPECT_EQ(manager.WriteFirmwareImage(image.data(), 10000), c.writeResult);
   }
-}
-
-TEST_F(FirmwareUpdate, MissingPartitionIsReportedAsUpdateFailed) {
-  std::filesystem::remove(board::HostPath(Board(), "/dev/mtd4"));
-  const std::vector<std::uint8_t> image = Image("nolva-fs 4.2.0", 10000);
-  EXPECT_EQ(Update(image), STATUS_FIRMWARE_UPDATE_FAILED);
-  EXPECT_EQ(manager.WriteFirmwareImage(image.data(), 10000), -1);
-  EXPECT_EQ(manager.CompareFirmwareImage(image.data(), 10000), -1);
 }
 
 class CompareFirmwareImage : public FirmwareUpdate {};
