@@ -20,7 +20,9 @@ namespace {
 
 static_assert(MEMGETINFO == 0x80204D01ul && MEMERASE == 0x40084D02ul, "MTD request codes");
 
-constexpr std::size_t kPiece = 64 * 1024;  // bytes merged per step of a write
+// Bytes erased or merged per step. Small: the board runs on its caller's stack,
+// which the device's resource bounds hold to 64 KiB.
+constexpr std::size_t kPiece = 4 * 1024;
 
 struct Geometry {
   std::uint64_t size;
