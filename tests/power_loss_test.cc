@@ -1,6 +1,8 @@
 // Every save the device makes, cut by a power loss at every step that reaches
 // the flash: after the "reboot" each file is whole, old or new, and the boot
 // program and a fresh manager come up with a valid configuration.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -144,6 +146,16 @@ const SaveCase kSaves[] = {
      },
      [](DeviceManager& m) { m.ChangePassword(u"bob", u"bob", u"bob", u"n3w"); },
      {"/flash/nolva_user"}},
+    {"FactoryReset",
+     [](DeviceManager& m) {
+       SaveAccounts(m, {"admin", "bob"});
+       m.SaveNetworkSettings(&kStaticNetwork);
+       m.LoadSettings();
+       mkdir("/flash/ocp", 0755);
+       WriteFlashFile("/flash/ocp/state", "x", 1);
+     },
+     [](DeviceManager& m) { m.FactoryReset(u"admin", u"kevla"); },
+     {"/flash/nolva_user", "/flash/nolva_system", "/flash/nolva_service", "/flash/nolva_ocp"}},
     {"LoginCreatingTheDefaultAccount",
      Nothing,
      [](DeviceManager& m) { m.Login(u"admin", u"kevla"); },

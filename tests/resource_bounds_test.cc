@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -30,6 +31,20 @@ std::string UserLines(int count) {
   for (int i = 1; i < count; ++i)
     lines += "user" + std::to_string(i) + ":" + digest + "\n";
   return lines;
+}
+
+// A list with `count` devices on the hub's ports.
+std::string UsbDevices(int count) {
+  std::string text = board::kEmptyHubUsbDevices;
+  for (int port = 0; port < count; ++port) {
+    char device[160];
+    std::snprintf(device, sizeof device,
+                  "\nT:  Bus=01 Lev=02 Prnt=02 Port=%02d Cnt=01 Dev#=%3d Spd=480  MxCh= 0\n"
+                  "S:  Product=Flash Disk %d\n",
+                  port, port + 3, port);
+    text += device;
+  }
+  return text;
 }
 
 // What the board holds, and who calls, on one path through the operations.
@@ -71,6 +86,22 @@ const Scenario kScenarios[] = {
        c.ocp.ocpPort = 9100;
      }},
     {"NoCapacity", [](const std::string&, Call& c) { c.capacity = 0; }},
+    {"ManyUsbDevices",
+     [](const std::string& b, Call&) { board::SetUsbDevices(b, UsbDevices(40)); }},
+    {"NoDevices",
+     [](const std::string& b, Call&) {
+       for (const char* device : {"/dev/mtd3", "/dev/mtd4", "/proc/bus/usb/devices"})
+         std::filesystem::remove(board::HostPath(b, device));
+     }},
+    {"EraseFails", [](const std::string& b, Call&) { board::SetFault(b, "mtd-erase-fails"); }},
+    {"GeometryUnknown",
+     [](const std::string& b, Call&) { board::SetFault(b, "mtd-getinfo-fails"); }},
+    {"FirmwareWriteFails",
+     [](const std::string& b, Call&) { board::SetFault(b, "mtd-write-fails"); }},
+    {"ShortFirmwareWrites",
+     [](const std::string& b, Call&) { board::SetFault(b, "mtd-short-writes", "1000"); }},
+    {"ImageTooShortToRoute", [](const std::string&, Call& c) { c.length = 39; }},
+    {"TmpReadOnly", [](const std::string& b, Call&) { board::SetFault(b, "tmp-readonly"); }},
 };
 
 std::set<std::string> OpenDescriptors() {

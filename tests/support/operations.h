@@ -3,7 +3,9 @@
 // operation is one row of kOperations.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 
 #include "store/device_manager.h"
@@ -11,6 +13,20 @@
 namespace nolva::test {
 
 inline constexpr std::int32_t kTextUnits = 8192;
+inline constexpr std::int32_t kSmallImageSize = 5000;
+
+// An OS image of a few kilobytes: its name field selects /dev/mtd3.
+inline const std::uint8_t* SmallImage() {
+  static const auto image = [] {
+    std::array<std::uint8_t, kSmallImageSize> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = static_cast<std::uint8_t>(i % 251);
+    const char name[] = "nolva-os 9.9.9";
+    std::memcpy(bytes.data() + 32, name, sizeof name);
+    return bytes;
+  }();
+  return image.data();
+}
 
 // The arguments after the caller's credentials, for any operation: inputs
 // are read from here and outputs land here.
@@ -22,8 +38,8 @@ struct Call {
   NetworkSettings network = {0, {10, 0, 0, 5}, {255, 0, 0, 0}, {10, 0, 0, 1}};
   ServiceSettings service = {1, 1, 1, 9100, 300000, 1, 0, 1, 11110, 300000, 1};
   OcpSettings ocp = {1, 1, 0, 0, 1, 23, 300000};
-  const std::uint8_t* image = nullptr;
-  std::int32_t length = 0;
+  const std::uint8_t* image = SmallImage();
+  std::int32_t length = kSmallImageSize;
   std::int32_t capacity = kTextUnits;
   char16_t text[kTextUnits] = {};
   char16_t text2[kTextUnits] = {};
@@ -40,6 +56,20 @@ inline void PrintTo(const Operation& operation, std::ostream* out) {
 
 inline constexpr Operation kOperations[] = {
     {"Login", [](DeviceManager& m, Call& c) { return m.Login(c.user, c.password); }},
+    {"GetMacAddress",
+     [](DeviceManager& m, Call& c) { return m.GetMacAddress(c.user, c.password, c.text); }},
+    {"GetFirmwareVersions",
+     [](DeviceManager& m, Call& c) {
+       return m.GetFirmwareVersions(c.user, c.password, c.text, c.text2);
+     }},
+    {"GetUsbPorts", [](DeviceManager& m,
+                       Call& c) { return m.GetUsbPorts(c.user, c.password, c.text, c.capacity); }},
+    {"UpdateFirmware",
+     [](DeviceManager& m, Call& c) {
+       return m.UpdateFirmware(c.user, c.password, c.image, c.length);
+     }},
+    {"FactoryReset", [](DeviceManager& m, Call& c) { return m.FactoryReset(c.user, c.password); }},
+    {"Reboot", [](DeviceManager& m, Call& c) { return m.Reboot(c.user, c.password); }},
     {"ChangePassword",
      [](DeviceManager& m, Call& c) {
        return m.ChangePassword(c.user, c.password, c.account, c.newPassword);
