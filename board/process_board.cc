@@ -6,8 +6,6 @@
 #include <filesystem>
 #include <string>
 
-#include "board/board_control.h"
-
 extern "C" int nolva_board_active(void);
 
 namespace nolva::board {
@@ -32,12 +30,12 @@ std::string TemporaryParent() {
 
 }  // namespace
 
-void StartBoard() {
-  std::string dir = TemporaryParent() + "/nolva-fuzz-XXXXXX";
+void StartBoard(const BoardOptions& options) {
+  std::string dir = TemporaryParent() + "/nolva-board-XXXXXX";
   if (mkdtemp(dir.data()) == nullptr) std::abort();
   root = dir;
   boardDir = root + "/board";
-  CreateBoard(boardDir);
+  CreateBoard(boardDir, options);
   setenv("NOLVA_BOARD", boardDir.c_str(), 1);
   if (nolva_board_active() != 1) {
     std::fprintf(stderr, "nolva: the simulated board is not active\n");
@@ -46,9 +44,17 @@ void StartBoard() {
   std::atexit(RemoveBoard);
 }
 
+const std::string& BoardDirectory() {
+  return boardDir;
+}
+
 void WipeBoard() {
   for (const fs::directory_entry& entry : fs::directory_iterator(boardDir + "/flash"))
     fs::remove_all(entry.path());
+  ClearLog();
+}
+
+void ClearLog() {
   fs::resize_file(boardDir + "/log", 0);
 }
 
