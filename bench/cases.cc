@@ -1,5 +1,6 @@
 #include "bench/cases.h"
 
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bench/floors.h"
 #include "board/process_board.h"
@@ -91,6 +93,47 @@ void StoredSettings() {
   manager.LoadNetworkSettings(&network);
 }
 
+constexpr char kUsbList[] = "/proc/bus/usb/devices";
+constexpr std::size_t kFirmwareSize = 8u << 20;
+
+// An 8 MiB OS image; the bench board's partitions hold 16 MiB.
+const std::vector<std::uint8_t>& FirmwareImage() {
+  static const std::vector<std::uint8_t> image = [] {
+    std::vector<std::uint8_t> bytes(kFirmwareSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
+    std::memcpy(bytes.data() + 32, "nolva-os 8MiB", 14);
+    return bytes;
+  }();
+  return image;
+}
+
+void UpdateFirmware(DeviceManager& manager) {
+  const std::vector<std::uint8_t>& image = FirmwareImage();
+  manager.UpdateFirmware(u"admin", u"kevla", image.data(), static_cast<std::int32_t>(image.size()));
+}
+
+// The same bytes written to the same partition as the update writes them
+// (synchronous writes of 128 erase blocks), then read back in 4 KiB blocks
+// and compared: what any update must do, without the erase.
+void WriteAndReadBack() {
+  const std::vector<std::uint8_t>& image = FirmwareImage();
+  int fd = open("/dev/mtd3", O_RDWR | O_SYNC | O_CLOEXEC);
+  for (std::size_t done = 0; done < image.size();) {
+    const ssize_t n = write(fd, image.data() + done, image.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  fd = open("/dev/mtd3", O_RDONLY | O_CLOEXEC);
+  std::uint8_t block[4096];
+  for (std::size_t done = 0; done < image.size(); done += sizeof block) {
+    if (read(fd, block, sizeof block) != static_cast<ssize_t>(sizeof block)) break;
+    benchmark::DoNotOptimize(std::memcmp(block, image.data() + done, sizeof block));
+  }
+  close(fd);
+}
+
 constexpr char kNetworkFile[] = "/flash/nolva_system";
 constexpr char kServiceFile[] = "/flash/nolva_service";
 constexpr char kOcpFile[] = "/flash/nolva_ocp";
@@ -143,6 +186,16 @@ std::vector<Case> Cases() {
        [] {
          Gate();
          ReadLines(kUserFile);
+       }},
+      {"GetUsbPorts", [] { Accounts(1); }, Operation("GetUsbPorts"),
+       [] {
+         Gate();
+         ReadLines(kUsbList);
+       }},
+      {"UpdateFirmware, 8 MiB", [] { Accounts(1); }, UpdateFirmware,
+       [] {
+         Gate();
+         WriteAndReadBack();
        }},
       {"boot program, end to end", [] {}, [](DeviceManager&) { Boot(); }, {}, 0, true},
   };

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 #include "bench/cases.h"
@@ -23,15 +24,22 @@ class Reporter : public benchmark::ConsoleReporter {
   Reporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
+      const std::string& name = run.run_name.function_name;
+      // With repetitions the median stands for the case.
+      if (!median && medians.count(name) != 0) continue;
+      if (median) medians.insert(name);
       const double seconds = (run.run_name.time_type == "real_time" ? run.real_accumulated_time
                                                                     : run.cpu_accumulated_time) /
                              static_cast<double>(run.iterations);
-      times[run.run_name.function_name] = seconds * 1e9;
+      times[name] = seconds * 1e9;
     }
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> times;
+  std::set<std::string> medians;
 };
 
 std::string Duration(double ns) {
@@ -43,6 +51,16 @@ std::string Duration(double ns) {
   return text;
 }
 
+// The board's usleep returns at once and logs the pause asked for: the
+// pause a call would take on the device, recorded rather than slept.
+double RecordedPauseSeconds() {
+  double seconds = 0;
+  for (const std::string& line : nolva::board::LogLines(nolva::board::BoardDirectory())) {
+    if (line.rfind("usleep ", 0) == 0) seconds += std::stod(line.substr(7)) / 1e6;
+  }
+  return seconds;
+}
+
 void Register(const Case& c) {
   auto run = [c](benchmark::State& state, const std::function<void(nolva::DeviceManager&)>& body) {
     nolva::board::WipeBoard();
@@ -50,6 +68,9 @@ void Register(const Case& c) {
     nolva::DeviceManager manager;
     for (auto _ : state)
       body(manager);
+    const double paused = RecordedPauseSeconds();
+    if (paused > 0)
+      state.counters["pause_s"] = benchmark::Counter(paused, benchmark::Counter::kAvgIterations);
   };
   benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(c.name.c_str(), run, c.measure);
   // A program of its own is timed by the clock; a call by the CPU it took,
@@ -85,7 +106,9 @@ void PrintTable(const std::vector<Case>& cases, const std::map<std::string, doub
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  nolva::board::StartBoard();
+  nolva::board::BoardOptions options;
+  options.mtdSize = 16u << 20;  // room for the 8 MiB image and its extra erase block
+  nolva::board::StartBoard(options);
   const std::vector<Case> cases = nolva::bench::Cases();
   for (const Case& c : cases)
     Register(c);
