@@ -7,13 +7,24 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdio>
 
 #include "board/board_paths.h"
 
 namespace nolva::board::sim {
 
+// libc's definition. Linked into a sanitized test executable, the board
+// hides the sanitizer's interceptors, so it calls them in front of libc:
+// ThreadSanitizer must see every descriptor opened and closed, or it takes a
+// number used again by another thread for a race. (Preloaded, the board
+// already sits behind the program's interceptors.)
 template <typename Fn>
 Fn NextSymbol(const char* name) {
+#ifndef NOLVA_BOARD_PRELOAD
+  char interceptor[64];
+  std::snprintf(interceptor, sizeof interceptor, "__interceptor_%s", name);
+  if (void* sanitizer = dlsym(RTLD_DEFAULT, interceptor)) return reinterpret_cast<Fn>(sanitizer);
+#endif
   return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
