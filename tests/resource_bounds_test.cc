@@ -1,15 +1,14 @@
 // Every operation, on its success and its failure paths, runs on a thread
 // with a 64 KiB stack and leaves no descriptor open.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <set>
+#include <map>
 #include <string>
 
 #include "store/device_manager.h"
 #include "tests/support/board_test.h"
+#include "tests/support/descriptors.h"
 #include "tests/support/operations.h"
 #include "tests/support/small_stack.h"
 
@@ -104,19 +103,6 @@ const Scenario kScenarios[] = {
     {"TmpReadOnly", [](const std::string& b, Call&) { board::SetFault(b, "tmp-readonly"); }},
 };
 
-std::set<std::string> OpenDescriptors() {
-  std::set<std::string> fds;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return fds;
-  const std::string own = std::to_string(dirfd(dir));
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != ".." && name != own) fds.insert(name);
-  }
-  closedir(dir);
-  return fds;
-}
-
 class Resources : public BoardTest, public ::testing::WithParamInterface<Operation> {};
 
 TEST_P(Resources, EveryPathFitsA64KiBStackAndClosesEveryDescriptor) {
@@ -131,7 +117,7 @@ TEST_P(Resources, EveryPathFitsA64KiBStackAndClosesEveryDescriptor) {
     static Call call;
     call = Call();
     scenario.arrange(Board(), call);
-    const std::set<std::string> before = OpenDescriptors();
+    const std::map<int, std::string> before = OpenDescriptors();
     DeviceManager manager;
     // Sanitizers multiply frame sizes: there the bound is not measured.
     StatusCode status = STATUS_OK;

@@ -2,8 +2,6 @@
 // call may crash or give a result it could not give alone, no account and no
 // setting may be lost, no conflicting pair of service records may be stored,
 // and no descriptor may be left open. Run under ThreadSanitizer as well.
-#include <dirent.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/board_test.h"
+#include "tests/support/descriptors.h"
 #include "tests/support/operations.h"
 
 namespace nolva::test {
@@ -271,19 +270,6 @@ void RunWorker(DeviceManager& manager, Worker& w, int iterations) {
   }
 }
 
-std::set<std::string> OpenDescriptors() {
-  std::set<std::string> fds;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return fds;
-  const std::string own = std::to_string(dirfd(dir));
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != ".." && name != own) fds.insert(name);
-  }
-  closedir(dir);
-  return fds;
-}
-
 class Stress : public BoardTest {};
 
 TEST_F(Stress, ThreadsMixingEveryOperationLoseNothingAndLeakNothing) {
@@ -298,7 +284,7 @@ TEST_F(Stress, ThreadsMixingEveryOperationLoseNothingAndLeakNothing) {
   network.Offer(Bytes(n));
   service.Offer(Bytes(s));
   ocp.Offer(Bytes(o));
-  const std::set<std::string> before = OpenDescriptors();
+  const std::map<int, std::string> before = OpenDescriptors();
 
   // The one reader of the manager's own copies: the pair it loads together
   // must never clash.
