@@ -8,15 +8,13 @@ if(NOLVA_SANITIZE)
 endif()
 
 option(NOLVA_CLANG_TIDY "Run clang-tidy (.clang-tidy) over the system's own code as it builds" OFF)
-
-# nolva_lint(TARGETS...): the targets whose sources clang-tidy checks.
-function(nolva_lint)
-  if(NOT NOLVA_CLANG_TIDY)
-    return()
-  endif()
+if(NOLVA_CLANG_TIDY)
   find_program(NOLVA_CLANG_TIDY_PROGRAM clang-tidy REQUIRED)
-  set_target_properties(${ARGN} PROPERTIES CXX_CLANG_TIDY "${NOLVA_CLANG_TIDY_PROGRAM}")
-endfunction()
+  # The targets that hold boot/, store/, accounts/ and management/; deferred
+  # to the end of the top directory, where they all exist.
+  cmake_language(DEFER CALL set_target_properties
+    nolva_core nolva_boot nolva-boot PROPERTIES CXX_CLANG_TIDY ${NOLVA_CLANG_TIDY_PROGRAM})
+endif()
 
 # check-format: fails when a C++ file is not as clang-format writes it.
 find_program(NOLVA_CLANG_FORMAT_PROGRAM clang-format)
