@@ -1,4 +1,6 @@
-#include "board/launch.h"
+// Starting a program on the board natively or, in a cross build, through the
+// emulator that runs the build's programs.
+#include "board/board_control.h"
 
 // NOLVA_EMULATOR: the emulator's command words as string literals, each
 // followed by a comma; empty in native builds.

@@ -15,7 +15,6 @@
 
 #include "board/board_control.h"
 #include "board/board_summary.h"
-#include "board/launch.h"
 
 namespace fs = std::filesystem;
 using namespace nolva::board;

@@ -10,8 +10,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "board/launch.h"
-
 extern "C" char** environ;
 
 namespace nolva::test {
