@@ -1,11 +1,6 @@
-# The checks that the presets of CMakePresets.json switch on: sanitizers for
-# every target, clang-tidy over the system's own code, the clang-format check.
-
-set(NOLVA_SANITIZE "" CACHE STRING "Sanitizers for every target, as for -fsanitize= (address,undefined or thread)")
-if(NOLVA_SANITIZE)
-  add_compile_options(-fsanitize=${NOLVA_SANITIZE} -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=${NOLVA_SANITIZE})
-endif()
+# The checks that the lint preset of CMakePresets.json switches on: clang-tidy
+# over the system's own code and the clang-format check. (The sanitizer
+# presets only set the compiler and its flags.)
 
 option(NOLVA_CLANG_TIDY "Run clang-tidy (.clang-tidy) over the system's own code as it builds" OFF)
 if(NOLVA_CLANG_TIDY)
