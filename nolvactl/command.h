@@ -56,7 +56,9 @@ struct Invocation {
 // The command groups, each defined in its own file.
 extern const std::vector<Command> kLoginCommands;
 extern const std::vector<Command> kDeviceCommands;
+extern const std::vector<Command> kFirmwareCommands;
 extern const std::vector<Command> kAccountCommands;
-extern const std::vector<Command> kSettingsCommands;
+extern const std::vector<Command> kNetworkCommands;
+extern const std::vector<Command> kServiceCommands;
 
 }  // namespace nolvactl

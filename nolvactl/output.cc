@@ -141,6 +141,14 @@ int Fail(const Invocation& call, nolva::StatusCode status, const std::string& hi
   return row.exitStatus;
 }
 
+int FailText(const Invocation& call, const std::string& problem) {
+  std::fprintf(stderr, "nolvactl: %s: %s\n", call.command->name, problem.c_str());
+  if (call.json) {
+    PrintJson(JsonObject().Add("ok", false).Add("status", "failed").Add("message", problem));
+  }
+  return kExitFailed;
+}
+
 int BadInput(const Invocation& call, const std::string& problem) {
   const std::string where = call.command != nullptr ? std::string(call.command->name) + ": " : "";
   std::fprintf(stderr, "nolvactl: %s%s\n", where.c_str(), problem.c_str());
@@ -153,7 +161,7 @@ int BadInput(const Invocation& call, const std::string& problem) {
 std::string Printable(const std::string& text) {
   std::string out = text;
   for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F) c = '?';
   return out;
 }
 

@@ -37,10 +37,14 @@ int Succeed(const Invocation& call, const std::string& human, const JsonObject& 
 // Reports a status other than STATUS_OK and returns its exit status.
 int Fail(const Invocation& call, nolva::StatusCode status, const std::string& hint = "");
 
+// Reports a failure that has no status code (a store result); returns 1.
+int FailText(const Invocation& call, const std::string& problem);
+
 // Reports input refused before any operation was called; returns 2.
 int BadInput(const Invocation& call, const std::string& problem);
 
-// Control characters in device texts would drive the terminal: show them as '?'.
+// Control characters in device texts would drive the terminal: all but the
+// line feed show as '?'.
 std::string Printable(const std::string& text);
 
 }  // namespace nolvactl
