@@ -14,7 +14,8 @@ using namespace nolvactl;
 namespace {
 
 const std::vector<const std::vector<Command>*> kGroups = {
-    &kLoginCommands,
+    &kLoginCommands,   &kDeviceCommands,  &kFirmwareCommands,
+    &kAccountCommands, &kNetworkCommands, &kServiceCommands,
 };
 
 }  // namespace
