@@ -7,44 +7,44 @@ namespace {
 
 struct StatusRow {
   nolva::StatusCode code;
+  int exitStatus;
   const char* name;
   const char* text;
-  int exitStatus;
 };
 
 const StatusRow kStatusRows[] = {
-    {nolva::STATUS_OK, "STATUS_OK", "done", kExitOk},
-    {nolva::STATUS_AUTH_FAILED, "STATUS_AUTH_FAILED", "authentication refused", kExitAuthRefused},
-    {nolva::STATUS_FIRMWARE_UPDATE_FAILED, "STATUS_FIRMWARE_UPDATE_FAILED",
-     "firmware update failed", kExitFailed},
-    {nolva::STATUS_GET_NETWORK_FAILED, "STATUS_GET_NETWORK_FAILED",
-     "reading the network settings failed", kExitFailed},
-    {nolva::STATUS_SET_NETWORK_FAILED, "STATUS_SET_NETWORK_FAILED",
-     "storing the network settings failed", kExitFailed},
-    {nolva::STATUS_GET_SERVICE_FAILED, "STATUS_GET_SERVICE_FAILED",
-     "reading the service settings failed", kExitFailed},
-    {nolva::STATUS_SET_SERVICE_FAILED, "STATUS_SET_SERVICE_FAILED",
-     "storing the service settings failed", kExitFailed},
-    {nolva::STATUS_LIST_USERS_FAILED, "STATUS_LIST_USERS_FAILED", "reading the account list failed",
-     kExitFailed},
-    {nolva::STATUS_ADD_USER_FAILED, "STATUS_ADD_USER_FAILED", "adding the account failed",
-     kExitFailed},
-    {nolva::STATUS_DELETE_USER_FAILED, "STATUS_DELETE_USER_FAILED", "deleting the account failed",
-     kExitFailed},
-    {nolva::STATUS_CHANGE_PASSWORD_FAILED, "STATUS_CHANGE_PASSWORD_FAILED",
-     "changing the password failed", kExitFailed},
-    {nolva::STATUS_USB_PORTS_FAILED, "STATUS_USB_PORTS_FAILED", "reading the USB ports failed",
-     kExitFailed},
-    {nolva::STATUS_FIRMWARE_VERSION_FAILED, "STATUS_FIRMWARE_VERSION_FAILED",
-     "reading the firmware versions failed", kExitFailed},
-    {nolva::STATUS_GET_OCP_FAILED, "STATUS_GET_OCP_FAILED", "reading the OCP settings failed",
-     kExitFailed},
-    {nolva::STATUS_SET_OCP_FAILED, "STATUS_SET_OCP_FAILED", "storing the OCP settings failed",
-     kExitFailed},
-    {nolva::STATUS_REFUSED, "STATUS_REFUSED", "settings refused", kExitRefused},
+    {nolva::STATUS_OK, kExitOk, "STATUS_OK", "done"},
+    {nolva::STATUS_AUTH_FAILED, kExitAuthRefused, "STATUS_AUTH_FAILED", "authentication refused"},
+    {nolva::STATUS_FIRMWARE_UPDATE_FAILED, kExitFailed, "STATUS_FIRMWARE_UPDATE_FAILED",
+     "firmware update failed"},
+    {nolva::STATUS_GET_NETWORK_FAILED, kExitFailed, "STATUS_GET_NETWORK_FAILED",
+     "reading the network settings failed"},
+    {nolva::STATUS_SET_NETWORK_FAILED, kExitFailed, "STATUS_SET_NETWORK_FAILED",
+     "storing the network settings failed"},
+    {nolva::STATUS_GET_SERVICE_FAILED, kExitFailed, "STATUS_GET_SERVICE_FAILED",
+     "reading the service settings failed"},
+    {nolva::STATUS_SET_SERVICE_FAILED, kExitFailed, "STATUS_SET_SERVICE_FAILED",
+     "storing the service settings failed"},
+    {nolva::STATUS_LIST_USERS_FAILED, kExitFailed, "STATUS_LIST_USERS_FAILED",
+     "reading the account list failed"},
+    {nolva::STATUS_ADD_USER_FAILED, kExitFailed, "STATUS_ADD_USER_FAILED",
+     "adding the account failed"},
+    {nolva::STATUS_DELETE_USER_FAILED, kExitFailed, "STATUS_DELETE_USER_FAILED",
+     "deleting the account failed"},
+    {nolva::STATUS_CHANGE_PASSWORD_FAILED, kExitFailed, "STATUS_CHANGE_PASSWORD_FAILED",
+     "changing the password failed"},
+    {nolva::STATUS_USB_PORTS_FAILED, kExitFailed, "STATUS_USB_PORTS_FAILED",
+     "reading the USB ports failed"},
+    {nolva::STATUS_FIRMWARE_VERSION_FAILED, kExitFailed, "STATUS_FIRMWARE_VERSION_FAILED",
+     "reading the firmware versions failed"},
+    {nolva::STATUS_GET_OCP_FAILED, kExitFailed, "STATUS_GET_OCP_FAILED",
+     "reading the OCP settings failed"},
+    {nolva::STATUS_SET_OCP_FAILED, kExitFailed, "STATUS_SET_OCP_FAILED",
+     "storing the OCP settings failed"},
+    {nolva::STATUS_REFUSED, kExitRefused, "STATUS_REFUSED", "settings refused"},
 };
 
-const StatusRow kUnknownStatus = {0, "unknown", "unknown status", kExitFailed};
+const StatusRow kUnknownStatus = {0, kExitFailed, "unknown", "unknown status"};
 
 const StatusRow& RowOf(nolva::StatusCode status) {
   for (const StatusRow& row : kStatusRows)

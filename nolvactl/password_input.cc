@@ -127,7 +127,7 @@ std::string NewPassword(const Invocation& call, const std::string& account, Secr
 
 std::string PrepareCaller(const Invocation& call, Caller* caller) {
   Secret password;
-  const std::string problem = CallerPassword(call, &password);
+  std::string problem = CallerPassword(call, &password);
   if (problem.empty()) caller->Set(call.user, password.Text());
   return problem;
 }

@@ -116,8 +116,7 @@ std::string ParseSetList(const std::string& list, const Word<Record> (&words)[N]
     if (equals == std::string::npos) return "--set: '" + item + "' is not FIELD=N";
     if (word == nullptr) return "--set: unknown field '" + name + "'";
     std::int32_t value = 0;
-    const std::string problem =
-        ParseWord(Kind::kNumber, "set " + name, item.substr(equals + 1), &value);
+    std::string problem = ParseWord(Kind::kNumber, "set " + name, item.substr(equals + 1), &value);
     if (!problem.empty()) return problem;
     changes->push_back({word->member, value});
     start = end + 1;
@@ -132,7 +131,7 @@ std::string ReadChanges(const Invocation& call, const WordOption<Record> (&optio
   for (const WordOption<Record>& option : options) {
     if (!call.Has(option.spec.name)) continue;
     std::int32_t value = 0;
-    const std::string problem =
+    std::string problem =
         ParseWord(option.kind, option.spec.name, call.Value(option.spec.name), &value);
     if (!problem.empty()) return problem;
     changes->push_back({option.member, value});
