@@ -23,6 +23,12 @@ int RunMac(Invocation& call) {
   return Succeed(call, "mac: " + text + "\n", JsonObject().Add("mac", text));
 }
 
+// An erased partition reads as 0xFF bytes, not as a version.
+std::string VersionText(const std::string& text) {
+  if (!text.empty() && text.find_first_not_of('\xFF') == std::string::npos) return "none (erased)";
+  return Printable(text);
+}
+
 int RunVersions(Invocation& call) {
   Caller caller;
   const std::string problem = PrepareCaller(call, &caller);
@@ -34,7 +40,7 @@ int RunVersions(Invocation& call) {
   if (status != nolva::STATUS_OK) return Fail(call, status);
   const std::string osText = Narrow(os);
   const std::string fsText = Narrow(fs);
-  return Succeed(call, "os: " + Printable(osText) + "\nfs: " + Printable(fsText) + "\n",
+  return Succeed(call, "os: " + VersionText(osText) + "\nfs: " + VersionText(fsText) + "\n",
                  JsonObject().Add("os", osText).Add("fs", fsText));
 }
 

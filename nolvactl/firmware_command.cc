@@ -121,7 +121,8 @@ int RunUpdateFirmware(Invocation& call) {
         call, status,
         "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs");
   if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED)
-    return Fail(call, status, "the partition may now hold no valid image; update it again");
+    return Fail(call, status,
+                "the partition may hold no valid image now; check versions and update again");
   if (status != nolva::STATUS_OK) return Fail(call, status);
   const char* label = partition != nullptr ? partition->label : "selected";
   return Succeed(call,

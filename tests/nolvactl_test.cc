@@ -19,7 +19,7 @@ using test::ProgramResult;
 using Lines = std::vector<std::string>;
 
 struct BoardFile {
-  std::string path;  // a device path, or a file under "@DIR@" beside the board
+  std::string path;  // a device path, or a host path under "@DIR@" or "@BOARD@"
   std::string bytes;
 };
 
@@ -56,10 +56,12 @@ class Nolvactl : public BoardTest {
  protected:
   std::string Scratch() const { return Board() + "/../scratch"; }
 
+  // "@DIR@": a scratch directory beside the board; "@BOARD@": the board's.
   std::string Expand(std::string text) const {
-    const std::string key = "@DIR@";
-    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
-      text.replace(at, key.size(), Scratch());
+    const std::pair<std::string, std::string> keys[] = {{"@DIR@", Scratch()}, {"@BOARD@", Board()}};
+    for (const auto& [key, value] : keys)
+      for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+        text.replace(at, key.size(), value);
     return text;
   }
 
@@ -79,7 +81,7 @@ class Nolvactl : public BoardTest {
   void Check(const Case& c) {
     std::filesystem::create_directories(Scratch());
     for (const BoardFile& file : c.files) {
-      if (file.path.rfind("@DIR@", 0) == 0)
+      if (file.path[0] == '@')
         board::WriteFile(Expand(file.path), file.bytes);
       else
         WriteBoardFile(file.path, file.bytes);
@@ -520,6 +522,167 @@ INSTANTIATE_TEST_SUITE_P(
              kUserFileOnly,
              {"/flash/nolva_user", ""}}),
     CaseName);
+
+// A firmware image: its name field at bytes 32 to 63, the rest a pattern.
+std::string Image(const std::string& name, std::size_t size) {
+  std::string image(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    image[i] = static_cast<char>(i * 7 + 3);
+  image.replace(32, 32, std::string(32, '\0'));
+  image.replace(32, name.size(), name);
+  return image;
+}
+
+const std::string kOneDiskOnPort1 =
+    "T:  Bus=01 Lev=01 Prnt=01 Port=00 Cnt=01 Dev#=  2 Spd=480  MxCh= 4\n"
+    "S:  Product=USB2.0 Hub\n"
+    "T:  Bus=01 Lev=02 Prnt=02 Port=01 Cnt=01 Dev#=  3 Spd=480  MxCh= 0\n"
+    "S:  Manufacturer=Generic\n"
+    "S:  Product=Flash Disk\n";
+const std::string kRebootScript = "sleep 5\n/sbin/reboot\n";
+const std::vector<BoardFile> kImages = {{"@DIR@/os.img", Image("nolva-os 2.1", 5000)},
+                                        {"@DIR@/fs.img", Image("nolva-fs 2.1-rc1", 9000)},
+                                        {"@DIR@/bad.img", Image("nolva-xx 2.1", 5000)},
+                                        {"@DIR@/short.img", Image("nolva-os", 64).substr(0, 63)}};
+
+// Device information, firmware, reboot and factory reset.
+INSTANTIATE_TEST_SUITE_P(
+    Device, NolvactlCommand,
+    ::testing::Values(
+        Case{"MacShowsTheHardwareAddressOfEth0",
+             {"mac"},
+             kAdmin,
+             0,
+             "mac: 00:1A:2B:3C:4D:5E\n",
+             kUserFileOnly,
+             {},
+             {},
+             {{"@BOARD@/eth0/hwaddr", "00:1a:2b:3c:4d:5e\n"}}},
+        Case{"MacByAWrongPasswordIsRefused",
+             {"mac", "--json"},
+             kWrongPassword,
+             3,
+             "nolvactl: mac: " + kAuthRefused +
+                 "{\"ok\":false,\"status\":\"STATUS_AUTH_FAILED\",\"code\":\"0x80000300\","
+                 "\"message\":\"authentication refused\"}\n",
+             kUserFileOnly},
+        Case{"UsbShowsEachPortOfTheHub",
+             {"usb"},
+             kAdmin,
+             0,
+             "port 0: empty\nport 1: Flash Disk\nport 2: empty\nport 3: empty\n",
+             kUserFileOnly,
+             {},
+             {},
+             {{"/proc/bus/usb/devices", kOneDiskOnPort1}}},
+        Case{"UsbInJson",
+             {"usb", "--json"},
+             kAdmin,
+             0,
+             "{\"ok\":true,\"result\":{\"ports\":[{\"port\":0,\"product\":null},{\"port\":1,"
+             "\"product\":\"Flash Disk\"},{\"port\":2,\"product\":null},{\"port\":3,"
+             "\"product\":null}]}}\n",
+             kUserFileOnly,
+             {},
+             {},
+             {{"/proc/bus/usb/devices", kOneDiskOnPort1}}},
+        Case{"UpdateFirmwareWritesAndVerifiesTheImage",
+             {"update-firmware", "@DIR@/os.img"},
+             kAdmin,
+             0,
+             "firmware updated: nolva-os 2.1 written to the operating-system partition and "
+             "verified (5000 bytes)\n",
+             kUserFileOnly,
+             {},
+             {},
+             kImages},
+        Case{"VersionsShowTheImagesInFlash",
+             {"versions", "--json"},
+             kAdmin,
+             0,
+             "{\"ok\":true,\"result\":{\"os\":\"nolva-os 2.1\",\"fs\":\"nolva-fs 2.1-rc1\"}}\n",
+             kUserFileOnly,
+             {},
+             {"update-firmware @DIR@/os.img", "update-firmware @DIR@/fs.img"},
+             kImages},
+        Case{"VersionsOfAnErasedPartition",
+             {"versions"},
+             kAdmin,
+             0,
+             "os: nolva-os 2.1\nfs: none (erased)\n",
+             kUserFileOnly,
+             {},
+             {"update-firmware @DIR@/os.img"},
+             kImages},
+        Case{"UpdateFirmwareOfAnUnknownImageNameFails",
+             {"update-firmware", "@DIR@/bad.img"},
+             kAdmin,
+             1,
+             "nolvactl: update-firmware: firmware update failed (0x80000304): the image name "
+             "'nolva-xx 2.1' begins with neither nolva-os nor nolva-fs\n",
+             kUserFileOnly,
+             {},
+             {},
+             kImages},
+        Case{"MissingImageIsBadInput",
+             {"update-firmware", "@DIR@/none.img"},
+             kAdmin,
+             2,
+             "nolvactl: update-firmware: cannot read @DIR@/none.img: No such file or directory\n",
+             {}},
+        Case{"DirectoryAsImageIsBadInput",
+             {"update-firmware", "@DIR@"},
+             kAdmin,
+             2,
+             "nolvactl: update-firmware: @DIR@ is not a regular file\n",
+             {}},
+        Case{"ImageWithoutANameFieldIsBadInput",
+             {"update-firmware", "@DIR@/short.img"},
+             kAdmin,
+             2,
+             "nolvactl: update-firmware: @DIR@/short.img is too short to be a firmware image (63 "
+             "bytes)\n",
+             {},
+             {},
+             {},
+             kImages},
+        Case{"RebootSchedulesTheRestart",
+             {"reboot"},
+             kAdmin,
+             0,
+             "reboot scheduled: the device restarts in 5 seconds\n",
+             kUserFileOnly,
+             {"/tmp/.nolva_reboot", kRebootScript}},
+        Case{"FactoryResetDeletesAccountsAndSettings",
+             {"factory-reset", "--yes"},
+             kAdmin,
+             0,
+             "factory reset: accounts and settings deleted; the device restarts in 5 seconds\n",
+             {},
+             {"/tmp/.nolva_reboot", kRebootScript},
+             {"network set --dhcp", "user add bob"}},
+        Case{"FactoryResetOffATerminalNeedsYes",
+             {"factory-reset"},
+             kAdmin,
+             2,
+             "nolvactl: factory-reset: not confirmed: add --yes to reset without a question\n",
+             kNetworkFiles,
+             {},
+             {"network get"}}),
+    CaseName);
+
+TEST_F(Nolvactl, ImageTooLargeForASigned32BitLengthIsBadInput) {
+  std::filesystem::create_directories(Scratch());
+  const std::string path = Scratch() + "/huge.img";
+  board::WriteFile(path, "");
+  std::filesystem::resize_file(path, 2147483648u);  // sparse: no disk space used
+  const ProgramResult result = Nolva({"update-firmware", path}, kAdmin);
+  EXPECT_EQ(result.exitStatus, 2);
+  EXPECT_EQ(result.out, "nolvactl: update-firmware: " + path +
+                            " is too large: 2147483648 bytes, the device takes at most "
+                            "2147483647\n");
+  EXPECT_TRUE(FlashFileNames().empty());
+}
 
 TEST_F(Nolvactl, HelpExplainsEveryCommandAndItsOptions) {
   const ProgramResult top = Nolva({"--help"}, {});
