@@ -30,11 +30,12 @@ const char kNewPasswordDetails[] =
     "environment variable NOLVA_NEW_PASSWORD, else it is asked for twice without\n"
     "echo on a terminal. At most 32 bytes.\n";
 
-// Checks the account name and fetches the new password, then the caller's.
+// Checks the account name, then fetches the caller's password and the new
+// one, in the order a prompt asks for them.
 std::string Prepare(const Invocation& call, bool newPassword, Secret* password, Caller* caller) {
   std::string problem = CheckName(call.operands[0]);
-  if (problem.empty() && newPassword) problem = NewPassword(call, call.operands[0], password);
   if (problem.empty()) problem = PrepareCaller(call, caller);
+  if (problem.empty() && newPassword) problem = NewPassword(call, call.operands[0], password);
   return problem;
 }
 
