@@ -11,11 +11,18 @@ bool TooLong(const char* text, std::size_t limit) {
   return strnlen(text, limit + 1) > limit;
 }
 
-const UserEntry* FindUser(const UserTable& table, const char* name) {
+// A name the user file can hold: the next load must read back the same
+// account, so no empty name and none of the line's separators.
+bool StorableName(const char* name) {
+  return name[0] != '\0' && !strpbrk(name, ":\n\r");
+}
+
+// The first row of that name, as every lookup on the device takes.
+int FindUser(const UserTable& table, const char* name) {
   for (int i = 0; i < table.count; ++i) {
-    if (strcmp(table.entries[i].name, name) == 0) return &table.entries[i];
+    if (strcmp(table.entries[i].name, name) == 0) return i;
   }
-  return nullptr;
+  return -1;
 }
 
 // Compares every byte of both fields, so the time taken tells nothing about
@@ -41,11 +48,78 @@ std::int32_t DeviceManager::VerifyUser(const char* name, const char* password) {
   if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength)) return -2;
   UserTable table;
   if (LoadUsers(&table) != 0) return -3;
-  const UserEntry* user = FindUser(table, name);
-  if (!user) return -4;
+  int row = FindUser(table, name);
+  if (row < 0) return -4;
   char digest[40] = {};
   MakePasswordDigest(digest, password);
-  return SameDigest(user->digest, digest) ? 0 : -1;
+  return SameDigest(table.entries[row].digest, digest) ? 0 : -1;
+}
+
+// The changes below hold the mutex from load to save, so two changes on one
+// manager cannot both succeed while one of them is lost.
+
+std::int32_t DeviceManager::SetUserPassword(const char* name, const char* newPassword) {
+  if (!name || !newPassword) return -1;
+  if (TooLong(name, kMaxNameLength) || TooLong(newPassword, kMaxPasswordLength)) return -2;
+  HeldMutex held(mutex);
+  UserTable table;
+  if (ReadUserFile(*this, &table) != 0) return -3;
+  int row = FindUser(table, name);
+  if (row < 0) return -4;
+  MakePasswordDigest(table.entries[row].digest, newPassword);
+  return WriteUserFile(&table);
+}
+
+std::int32_t DeviceManager::RemoveUser(const char* name) {
+  if (!name) return -1;
+  if (TooLong(name, kMaxNameLength)) return -2;
+  HeldMutex held(mutex);
+  UserTable table;
+  if (ReadUserFile(*this, &table) != 0) return -3;
+  int row = FindUser(table, name);
+  if (row < 0) return -4;
+  // The remaining accounts keep their order.
+  memmove(&table.entries[row], &table.entries[row + 1],
+          sizeof(UserEntry) * static_cast<std::size_t>(table.count - row - 1));
+  --table.count;
+  return WriteUserFile(&table);
+}
+
+// An unstorable name and a full table are refused with -1, like a failed save.
+std::int32_t DeviceManager::AppendUser(const char* name, const char* password) {
+  if (!name || !password) return -1;
+  if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength)) return -2;
+  if (!StorableName(name)) return -1;
+  HeldMutex held(mutex);
+  UserTable table;
+  if (ReadUserFile(*this, &table) != 0) return -3;
+  if (FindUser(table, name) >= 0) return -4;
+  if (table.count >= kMaxUsers) return -1;
+  UserEntry& user = table.entries[table.count];
+  memset(&user, 0, sizeof user);
+  memcpy(user.name, name, strlen(name));
+  MakePasswordDigest(user.digest, password);
+  ++table.count;
+  return WriteUserFile(&table);
+}
+
+std::int32_t DeviceManager::ListUserNames(char* text, std::int32_t size) {
+  if (!text || size <= 0) return -1;
+  UserTable table;
+  if (LoadUsers(&table) != 0) return -2;
+  // Whole names only, and the buffer's last byte stays unused.
+  std::size_t length = 0;
+  text[0] = '\0';
+  for (int i = 0; i < table.count; ++i) {
+    const char* name = table.entries[i].name;
+    std::size_t nameLength = strnlen(name, sizeof table.entries[i].name - 1);
+    if (length + nameLength + 2 >= static_cast<std::size_t>(size)) break;
+    memcpy(text + length, name, nameLength);
+    length += nameLength;
+    text[length++] = '\n';
+    text[length] = '\0';
+  }
+  return 0;
 }
 
 }  // namespace nolva

@@ -1,5 +1,6 @@
 #include "accounts/user_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -41,6 +42,10 @@ void FillDefaultUsers(DeviceManager& manager, UserTable* table) {
 std::int32_t ReadUserFile(DeviceManager& manager, UserTable* table) {
   Stream stream(fopen(kUserFilePath, "r"));
   if (!stream.IsOpen()) {
+    // Only a missing file means a factory-fresh device. Any other failure
+    // (out of descriptors, an I/O error) must not overwrite the accounts
+    // with the factory one.
+    if (errno != ENOENT) return -1;
     FillDefaultUsers(manager, table);
     return WriteUserFile(table);
   }
@@ -49,7 +54,9 @@ std::int32_t ReadUserFile(DeviceManager& manager, UserTable* table) {
   for (int lines = 0; lines < kMaxUsers && fgets(line, sizeof line, stream.Get()); ++lines) {
     if (ParseUserLine(line, &table->entries[table->count])) ++table->count;
   }
-  return 0;
+  // A table cut short by a read error would lose the rest of the accounts at
+  // the next save.
+  return ferror(stream.Get()) ? -1 : 0;
 }
 
 std::int32_t WriteUserFile(const UserTable* table) {

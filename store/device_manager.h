@@ -26,15 +26,29 @@ class DeviceManager {
   std::int32_t SaveNetworkSettings(const NetworkSettings* settings);
   std::int32_t ResetNetworkSettings(NetworkSettings* settings);
 
-  // Accounts.
+  // Accounts: 0 on success; -1 argument missing or unusable, wrong password,
+  // full table or failed save; -2 too long; -3 load failed; -4 no such
+  // account (AppendUser: it exists). ListUserNames: -1 no room, -2 load failed.
   void MakePasswordDigest(char* out, const char* password);
   std::int32_t LoadUsers(UserTable* table);
   std::int32_t SaveUsers(const UserTable* table);
   std::int32_t ResetUsers(UserTable* table);
   std::int32_t VerifyUser(const char* name, const char* password);
+  std::int32_t SetUserPassword(const char* name, const char* newPassword);
+  std::int32_t RemoveUser(const char* name);
+  std::int32_t AppendUser(const char* name, const char* password);
+  std::int32_t ListUserNames(char* text, std::int32_t size);
 
   // Management operations: the caller's user name and password come first.
   StatusCode Login(const char16_t* userName, const char16_t* password);
+  StatusCode ChangePassword(const char16_t* userName, const char16_t* password,
+                            const char16_t* accountName, const char16_t* newPassword);
+  StatusCode DeleteUser(const char16_t* userName, const char16_t* password,
+                        const char16_t* accountName);
+  StatusCode AddUser(const char16_t* userName, const char16_t* password,
+                     const char16_t* accountName, const char16_t* newPassword);
+  StatusCode ListUsers(const char16_t* userName, const char16_t* password, char16_t* nameList,
+                       std::int32_t capacity);
 
  private:
   pthread_mutex_t mutex;
