@@ -30,36 +30,37 @@ const char kNewPasswordDetails[] =
     "environment variable NOLVA_NEW_PASSWORD, else it is asked for twice without\n"
     "echo on a terminal. At most 32 bytes.\n";
 
-// Checks the account name, then fetches the caller's password and the new
-// one, in the order a prompt asks for them.
-std::string Prepare(const Invocation& call, bool newPassword, Secret* password, Caller* caller) {
-  std::string problem = CheckName(call.operands[0]);
+// Checks the account name, then fetches the caller's password and the
+// account's new one, in the order a prompt asks for them.
+std::string Prepare(const Invocation& call, bool newPassword, Caller* caller, Caller* account) {
+  const std::string& name = call.operands[0];
+  std::string problem = CheckName(name);
   if (problem.empty()) problem = PrepareCaller(call, caller);
-  if (problem.empty() && newPassword) problem = NewPassword(call, call.operands[0], password);
+  Secret password;
+  if (problem.empty() && newPassword) problem = NewPassword(call, name, &password);
+  if (problem.empty()) account->Set(name, password.Text());
   return problem;
 }
 
 int RunPasswd(Invocation& call) {
-  Secret password;
   Caller caller;
-  const std::string problem = Prepare(call, true, &password, &caller);
+  Caller account;
+  const std::string problem = Prepare(call, true, &caller, &account);
   if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status =
-      call.manager->ChangePassword(caller.User(), caller.Password(), Wide(call.operands[0]).c_str(),
-                                   Wide(password.Text()).c_str());
+  const StatusCode status = call.manager->ChangePassword(caller.Name(), caller.Password(),
+                                                         account.Name(), account.Password());
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Succeed(call, "password changed for " + call.operands[0] + "\n",
                  JsonObject().Add("account", call.operands[0]));
 }
 
 int RunAdd(Invocation& call) {
-  Secret password;
   Caller caller;
-  const std::string problem = Prepare(call, true, &password, &caller);
+  Caller account;
+  const std::string problem = Prepare(call, true, &caller, &account);
   if (!problem.empty()) return BadInput(call, problem);
   const StatusCode status =
-      call.manager->AddUser(caller.User(), caller.Password(), Wide(call.operands[0]).c_str(),
-                            Wide(password.Text()).c_str());
+      call.manager->AddUser(caller.Name(), caller.Password(), account.Name(), account.Password());
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Succeed(call, "account " + call.operands[0] + " added\n",
                  JsonObject().Add("account", call.operands[0]));
@@ -70,12 +71,12 @@ int RunDelete(Invocation& call) {
   // and that needs "admin" too.
   if (call.operands[0] == "admin" && !call.Has("force"))
     return BadInput(call, "deleting admin locks everyone out of the device; add --force");
-  Secret unused;
   Caller caller;
-  const std::string problem = Prepare(call, false, &unused, &caller);
+  Caller account;
+  const std::string problem = Prepare(call, false, &caller, &account);
   if (!problem.empty()) return BadInput(call, problem);
   const StatusCode status =
-      call.manager->DeleteUser(caller.User(), caller.Password(), Wide(call.operands[0]).c_str());
+      call.manager->DeleteUser(caller.Name(), caller.Password(), account.Name());
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Succeed(call, "account " + call.operands[0] + " deleted\n",
                  JsonObject().Add("account", call.operands[0]));
@@ -87,7 +88,7 @@ int RunList(Invocation& call) {
   if (!problem.empty()) return BadInput(call, problem);
   std::u16string list(kListCapacity, u'\0');
   const StatusCode status =
-      call.manager->ListUsers(caller.User(), caller.Password(), &list[0], kListCapacity);
+      call.manager->ListUsers(caller.Name(), caller.Password(), &list[0], kListCapacity);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   const std::string text = Narrow(list.c_str());
   std::string names = "[";

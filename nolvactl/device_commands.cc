@@ -17,7 +17,7 @@ int RunMac(Invocation& call) {
   const std::string problem = PrepareCaller(call, &caller);
   if (!problem.empty()) return BadInput(call, problem);
   char16_t mac[18] = {};
-  const StatusCode status = call.manager->GetMacAddress(caller.User(), caller.Password(), mac);
+  const StatusCode status = call.manager->GetMacAddress(caller.Name(), caller.Password(), mac);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   const std::string text = Narrow(mac);
   return Succeed(call, "mac: " + text + "\n", JsonObject().Add("mac", text));
@@ -36,7 +36,7 @@ int RunVersions(Invocation& call) {
   char16_t os[33] = {};
   char16_t fs[33] = {};
   const StatusCode status =
-      call.manager->GetFirmwareVersions(caller.User(), caller.Password(), os, fs);
+      call.manager->GetFirmwareVersions(caller.Name(), caller.Password(), os, fs);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   const std::string osText = Narrow(os);
   const std::string fsText = Narrow(fs);
@@ -74,7 +74,7 @@ int RunUsb(Invocation& call) {
   if (!problem.empty()) return BadInput(call, problem);
   std::u16string text(kUsbCapacity, u'\0');
   const StatusCode status =
-      call.manager->GetUsbPorts(caller.User(), caller.Password(), &text[0], kUsbCapacity);
+      call.manager->GetUsbPorts(caller.Name(), caller.Password(), &text[0], kUsbCapacity);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return ShowPorts(call, Narrow(text.c_str()));
 }
@@ -83,7 +83,7 @@ int RunReboot(Invocation& call) {
   Caller caller;
   const std::string problem = PrepareCaller(call, &caller);
   if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status = call.manager->Reboot(caller.User(), caller.Password());
+  const StatusCode status = call.manager->Reboot(caller.Name(), caller.Password());
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Succeed(
       call,
@@ -98,7 +98,7 @@ int RunFactoryReset(Invocation& call) {
   Caller caller;
   const std::string problem = PrepareCaller(call, &caller);
   if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status = call.manager->FactoryReset(caller.User(), caller.Password());
+  const StatusCode status = call.manager->FactoryReset(caller.Name(), caller.Password());
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Succeed(call,
                  "factory reset: accounts and settings deleted; the device restarts in " +

@@ -112,9 +112,9 @@ int RunUpdateFirmware(Invocation& call) {
   if (!call.json && isatty(STDERR_FILENO)) {
     ElapsedTime progress("erasing, writing and verifying flash with " + Printable(name) + " (" +
                          std::to_string(length) + " bytes)");
-    status = call.manager->UpdateFirmware(caller.User(), caller.Password(), image.data(), length);
+    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
   } else {
-    status = call.manager->UpdateFirmware(caller.User(), caller.Password(), image.data(), length);
+    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
   }
   if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED && partition == nullptr)
     return Fail(

@@ -28,7 +28,7 @@ int RunGet(Invocation& call) {
   if (!problem.empty()) return BadInput(call, problem);
   NetworkSettings settings{};
   const nolva::StatusCode status =
-      call.manager->GetNetworkSettings(caller.User(), caller.Password(), &settings);
+      call.manager->GetNetworkSettings(caller.Name(), caller.Password(), &settings);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Show(call, settings);
 }
@@ -81,13 +81,13 @@ int RunSet(Invocation& call) {
 
   NetworkSettings settings{};
   nolva::StatusCode status =
-      call.manager->GetNetworkSettings(caller.User(), caller.Password(), &settings);
+      call.manager->GetNetworkSettings(caller.Name(), caller.Password(), &settings);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   if (changes.dhcp >= 0) settings.dhcp = changes.dhcp;
   if (changes.address) Copy(settings.address, changes.addressBytes);
   if (changes.netmask) Copy(settings.netmask, changes.netmaskBytes);
   if (changes.gateway) Copy(settings.gateway, changes.gatewayBytes);
-  status = call.manager->SetNetworkSettings(caller.User(), caller.Password(), &settings);
+  status = call.manager->SetNetworkSettings(caller.Name(), caller.Password(), &settings);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Show(call, settings);
 }

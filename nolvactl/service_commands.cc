@@ -195,7 +195,7 @@ int RunGet(Invocation& call) {
   const std::string problem = PrepareCaller(call, &caller);
   if (!problem.empty()) return BadInput(call, problem);
   Record record{};
-  const StatusCode status = (call.manager->*Ops::Get)(caller.User(), caller.Password(), &record);
+  const StatusCode status = (call.manager->*Ops::Get)(caller.Name(), caller.Password(), &record);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   return Show(call, record);
 }
@@ -211,11 +211,11 @@ int RunSet(Invocation& call) {
   if (!problem.empty()) return BadInput(call, problem);
 
   Record record{};
-  StatusCode status = (call.manager->*Ops::Get)(caller.User(), caller.Password(), &record);
+  StatusCode status = (call.manager->*Ops::Get)(caller.Name(), caller.Password(), &record);
   if (status != nolva::STATUS_OK) return Fail(call, status);
   for (const Change<Record>& change : changes)
     record.*change.member = change.value;
-  status = (call.manager->*Ops::Set)(caller.User(), caller.Password(), &record);
+  status = (call.manager->*Ops::Set)(caller.Name(), caller.Password(), &record);
   if (status == nolva::STATUS_REFUSED)
     return Fail(call, status,
                 "two enabled services would share a port, or the other record "

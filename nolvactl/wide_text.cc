@@ -22,8 +22,8 @@ Caller::~Caller() {
   explicit_bzero(password_.data(), password_.size() * sizeof(char16_t));
 }
 
-void Caller::Set(const std::string& user, const std::string& password) {
-  user_ = Wide(user);
+void Caller::Set(const std::string& name, const std::string& password) {
+  name_ = Wide(name);
   explicit_bzero(password_.data(), password_.size() * sizeof(char16_t));
   password_ = Wide(password);
 }

@@ -10,16 +10,17 @@ namespace nolvactl {
 std::u16string Wide(const std::string& text);
 std::string Narrow(const char16_t* units);
 
-// The caller's user name and password as the operations take them.
+// A name and its password as the operations take them, the password wiped
+// when it goes: the caller's, or a new account's.
 class Caller {
  public:
   ~Caller();
-  const char16_t* User() const { return user_.c_str(); }
+  const char16_t* Name() const { return name_.c_str(); }
   const char16_t* Password() const { return password_.c_str(); }
-  void Set(const std::string& user, const std::string& password);
+  void Set(const std::string& name, const std::string& password);
 
  private:
-  std::u16string user_;
+  std::u16string name_;
   std::u16string password_;
 };
 
