@@ -48,7 +48,7 @@ const char* NameOf(FaultOp op) {
 // Takes up to `wanted` bytes from the budget; the count sits in a sibling
 // file so that every process on the board draws from the same budget.
 std::size_t DrawBudget(const char* faultPath, unsigned long long budget, std::size_t wanted) {
-  char usedPath[kPathMax + 8];
+  char usedPath[kPathMax + 72];  // room for any path CheckFault builds, and ".used"
   std::snprintf(usedPath, sizeof usedPath, "%s.used", faultPath);
   const int fd = NOLVA_REAL(open)(usedPath, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return 0;

@@ -25,6 +25,14 @@ class DeviceManager {
   std::int32_t LoadNetworkSettings(NetworkSettings* settings);
   std::int32_t SaveNetworkSettings(const NetworkSettings* settings);
   std::int32_t ResetNetworkSettings(NetworkSettings* settings);
+  std::int32_t LoadServiceSettings(ServiceSettings* settings);
+  std::int32_t SaveServiceSettings(const ServiceSettings* settings);
+  std::int32_t ResetServiceSettings(ServiceSettings* settings);
+  std::int32_t LoadOcpSettings(OcpSettings* settings);
+  std::int32_t SaveOcpSettings(const OcpSettings* settings);
+  std::int32_t ResetOcpSettings(OcpSettings* settings);
+  // Fills serviceSettings and ocpSettings; the result is the OCP load's.
+  std::int32_t LoadSettings();
 
   // Accounts: 0 on success; -1 argument missing or unusable, wrong password,
   // full table or failed save; -2 too long; -3 load failed; -4 no such
@@ -49,6 +57,21 @@ class DeviceManager {
                      const char16_t* accountName, const char16_t* newPassword);
   StatusCode ListUsers(const char16_t* userName, const char16_t* password, char16_t* nameList,
                        std::int32_t capacity);
+
+  // Settings operations. The two service records are refused (STATUS_REFUSED)
+  // when two enabled services would share a port.
+  StatusCode SetNetworkSettings(const char16_t* userName, const char16_t* password,
+                                const NetworkSettings* settings);
+  StatusCode GetNetworkSettings(const char16_t* userName, const char16_t* password,
+                                NetworkSettings* settings);
+  StatusCode SetServiceSettings(const char16_t* userName, const char16_t* password,
+                                const ServiceSettings* settings);
+  StatusCode GetServiceSettings(const char16_t* userName, const char16_t* password,
+                                ServiceSettings* settings);
+  StatusCode SetOcpSettings(const char16_t* userName, const char16_t* password,
+                            const OcpSettings* settings);
+  StatusCode GetOcpSettings(const char16_t* userName, const char16_t* password,
+                            OcpSettings* settings);
 
  private:
   pthread_mutex_t mutex;

@@ -1,5 +1,6 @@
 #include "store/record_file.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "store/handles.h"
@@ -10,6 +11,9 @@ namespace nolva {
 std::int32_t LoadRecordFile(const RecordFile& file, void* record) {
   Stream stream(fopen(file.path, "rb"));
   if (!stream.IsOpen()) {
+    // Only a missing file means factory-fresh. Any other failure (out of
+    // descriptors, an I/O error) must not replace the stored settings.
+    if (errno != ENOENT) return -1;
     file.fillDefaults(record);
     return StoreRecordFile(file, record);
   }

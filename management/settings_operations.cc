@@ -1,0 +1,101 @@
+#include "management/credentials.h"
+#include "store/device_manager.h"
+#include "store/handles.h"
+#include "store/record_file.h"
+
+namespace nolva {
+namespace {
+
+struct Service {
+  std::int32_t enabled;
+  std::int32_t port;
+};
+
+Service Primary(const ServiceSettings& settings) {
+  return {settings.primaryEnabled, settings.primaryPort};
+}
+Service Secondary(const ServiceSettings& settings) {
+  return {settings.secondaryEnabled, settings.secondaryPort};
+}
+Service Ocp(const OcpSettings& settings) {
+  return {settings.ocpEnabled, settings.ocpPort};
+}
+
+// Ports are whole words: no range, no mask. A disabled service clashes with nothing.
+bool Clash(Service a, Service b) {
+  return a.enabled != 0 && b.enabled != 0 && a.port == b.port;
+}
+
+// A new service record is checked against itself and the stored OCP record,
+// never against the service record it replaces.
+bool ServiceRecordClashes(const ServiceSettings& fresh, const OcpSettings& stored) {
+  return Clash(Primary(fresh), Secondary(fresh)) || Clash(Primary(fresh), Ocp(stored)) ||
+         Clash(Secondary(fresh), Ocp(stored));
+}
+
+// A new OCP record is checked only across the two records.
+bool OcpRecordClashes(const OcpSettings& fresh, const ServiceSettings& stored) {
+  return Clash(Ocp(fresh), Primary(stored)) || Clash(Ocp(fresh), Secondary(stored));
+}
+
+StatusCode Verdict(std::int32_t result, StatusCode failure) {
+  return result == 0 ? STATUS_OK : failure;
+}
+
+}  // namespace
+
+StatusCode DeviceManager::GetNetworkSettings(const char16_t* userName, const char16_t* password,
+                                             NetworkSettings* settings) {
+  Credentials caller(userName, password);
+  if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
+  return Verdict(LoadNetworkSettings(settings), STATUS_GET_NETWORK_FAILED);
+}
+
+StatusCode DeviceManager::SetNetworkSettings(const char16_t* userName, const char16_t* password,
+                                             const NetworkSettings* settings) {
+  Credentials caller(userName, password);
+  if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
+  return Verdict(SaveNetworkSettings(settings), STATUS_SET_NETWORK_FAILED);
+}
+
+StatusCode DeviceManager::GetServiceSettings(const char16_t* userName, const char16_t* password,
+                                             ServiceSettings* settings) {
+  Credentials caller(userName, password);
+  if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
+  return Verdict(LoadServiceSettings(settings), STATUS_GET_SERVICE_FAILED);
+}
+
+// The check and the store are one step under the mutex, so a concurrent
+// SetOcpSettings can never store a clashing record between them.
+StatusCode DeviceManager::SetServiceSettings(const char16_t* userName, const char16_t* password,
+                                             const ServiceSettings* settings) {
+  Credentials caller(userName, password);
+  if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
+  if (!settings) return STATUS_SET_SERVICE_FAILED;
+  HeldMutex held(mutex);
+  OcpSettings stored = {};
+  if (LoadRecordFile(kOcpSettingsFile, &stored) != 0) return STATUS_REFUSED;
+  if (ServiceRecordClashes(*settings, stored)) return STATUS_REFUSED;
+  return Verdict(StoreRecordFile(kServiceSettingsFile, settings), STATUS_SET_SERVICE_FAILED);
+}
+
+StatusCode DeviceManager::GetOcpSettings(const char16_t* userName, const char16_t* password,
+                                         OcpSettings* settings) {
+  Credentials caller(userName, password);
+  if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
+  return Verdict(LoadOcpSettings(settings), STATUS_GET_OCP_FAILED);
+}
+
+StatusCode DeviceManager::SetOcpSettings(const char16_t* userName, const char16_t* password,
+                                         const OcpSettings* settings) {
+  Credentials caller(userName, password);
+  if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
+  if (!settings) return STATUS_SET_OCP_FAILED;
+  HeldMutex held(mutex);
+  ServiceSettings stored = {};
+  if (LoadRecordFile(kServiceSettingsFile, &stored) != 0) return STATUS_REFUSED;
+  if (OcpRecordClashes(*settings, stored)) return STATUS_REFUSED;
+  return Verdict(StoreRecordFile(kOcpSettingsFile, settings), STATUS_SET_OCP_FAILED);
+}
+
+}  // namespace nolva
