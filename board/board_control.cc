@@ -21,10 +21,39 @@ struct Entry {
 // The skeleton every board has; optional parts follow from BoardOptions.
 constexpr Entry kSkeleton[] = {
     {kMarkerName, false}, {"flash", true},  {"etc/network", true}, {"tmp", true},
-    {"dev", true},        {"faults", true}, {"log", false},
+    {"dev", true},        {"faults", true}, {"log", false},        {"proc/bus/usb", true},
 };
 
+constexpr const char* kPartitions[] = {"dev/mtd3", "dev/mtd4"};
+
+void CreatePartitions(const fs::path& root, const BoardOptions& options) {
+  if (options.mtdEraseSize == 0 || options.mtdSize == 0 ||
+      options.mtdSize % options.mtdEraseSize != 0)
+    throw std::invalid_argument("MTD size must be a non-zero multiple of the erase size");
+  WriteFile((root / "mtd-geometry").string(),
+            std::to_string(options.mtdSize) + " " + std::to_string(options.mtdEraseSize) + "\n");
+  const std::string erased(options.mtdSize, '\xFF');
+  for (const char* partition : kPartitions)
+    WriteFile((root / partition).string(), erased);
+}
+
 }  // namespace
+
+const char kEmptyHubUsbDevices[] =
+    "T:  Bus=01 Lev=00 Prnt=00 Port=00 Cnt=00 Dev#=  1 Spd=480  MxCh= 1\n"
+    "D:  Ver= 2.00 Cls=09(hub  ) Sub=00 Prot=01 MxPS=64 #Cfgs=  1\n"
+    "P:  Vendor=1d6b ProdID=0002 Rev= 4.14\n"
+    "S:  Manufacturer=Linux 4.14 ehci_hcd\n"
+    "S:  Product=EHCI Host Controller\n"
+    "C:* #Ifs= 1 Cfg#= 1 Atr=e0 MxPwr=  0mA\n"
+    "I:* If#= 0 Alt= 0 #EPs= 1 Cls=09(hub  ) Sub=00 Prot=00 Driver=hub\n"
+    "\n"
+    "T:  Bus=01 Lev=01 Prnt=01 Port=00 Cnt=01 Dev#=  2 Spd=480  MxCh= 4\n"
+    "D:  Ver= 2.00 Cls=09(hub  ) Sub=00 Prot=02 MxPS=64 #Cfgs=  1\n"
+    "P:  Vendor=05e3 ProdID=0608 Rev=85.37\n"
+    "S:  Product=USB2.0 Hub\n"
+    "C:* #Ifs= 1 Cfg#= 1 Atr=e0 MxPwr=100mA\n"
+    "I:* If#= 0 Alt= 1 #EPs= 1 Cls=09(hub  ) Sub=00 Prot=02 Driver=hub\n";
 
 void CreateBoard(const std::string& dir, const BoardOptions& options) {
   char normal[kPathMax];
@@ -51,6 +80,8 @@ void CreateBoard(const std::string& dir, const BoardOptions& options) {
     fs::create_directories(root / "eth0");
     WriteFile((root / "eth0/hwaddr").string(), options.mac + "\n");
   }
+  CreatePartitions(root, options);
+  SetUsbDevices(normal, options.usbDevices);
 }
 
 bool IsBoard(const std::string& dir) {
@@ -63,6 +94,24 @@ std::string HostPath(const std::string& board, const std::string& devicePath) {
       FindMappedPath(device) == nullptr)
     throw std::invalid_argument("not a board path: " + devicePath);
   return board + device;
+}
+
+void SetUsbDevices(const std::string& board, const std::string& text) {
+  WriteFile(HostPath(board, "/proc/bus/usb/devices"), text);
+}
+
+void WritePartition(const std::string& board, const std::string& device, std::uint32_t offset,
+                    const std::string& bytes) {
+  const std::string path = HostPath(board, device);
+  std::fstream partition(path, std::ios::binary | std::ios::in | std::ios::out);
+  const std::uintmax_t size = fs::file_size(path);
+  if (!partition || offset > size || bytes.size() > size - offset)
+    throw std::invalid_argument("cannot put " + std::to_string(bytes.size()) + " bytes at " +
+                                std::to_string(offset) + " of " + device);
+  partition.seekp(offset);
+  partition.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  partition.close();
+  if (!partition) throw std::runtime_error("cannot write " + path);
 }
 
 void SetFault(const std::string& board, const std::string& name, const std::string& value) {

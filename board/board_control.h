@@ -2,15 +2,23 @@
 // nolva-board tool work on the board directory, never on the device paths.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace nolva::board {
 
+// Bus 1 with its root hub and the 4-port hub (device 2), nothing plugged in.
+extern const char kEmptyHubUsbDevices[];
+
 struct BoardOptions {
   bool gpio = true;  // dev/gpio present
   bool eth0 = true;  // eth0/hwaddr present
   std::string mac = "00:00:00:00:00:00";
+  // /dev/mtd3 and /dev/mtd4: erased NOR partitions of this geometry.
+  std::uint32_t mtdSize = 8u << 20;
+  std::uint32_t mtdEraseSize = 64u << 10;
+  std::string usbDevices = kEmptyHubUsbDevices;  // /proc/bus/usb/devices
 };
 
 // Makes `dir` a fresh board, wiping whatever it held. Throws on failure.
@@ -20,6 +28,13 @@ bool IsBoard(const std::string& dir);
 // "/flash/nolva_system" -> dir + "/flash/nolva_system"; throws for paths
 // that do not live on the board.
 std::string HostPath(const std::string& board, const std::string& devicePath);
+
+// Replaces the board's USB device list, as plugging devices in would.
+void SetUsbDevices(const std::string& board, const std::string& text);
+// Puts bytes into a partition at `offset` as they are, without erasing or
+// programming; throws when they pass the partition's end.
+void WritePartition(const std::string& board, const std::string& device, std::uint32_t offset,
+                    const std::string& bytes);
 
 void SetFault(const std::string& board, const std::string& name, const std::string& value = "");
 void ClearFault(const std::string& board, const std::string& name);

@@ -71,6 +71,61 @@ std::string FileItem(const std::string& board, const std::string& device) {
   return item;
 }
 
+// What one MTD partition saw: its erases, writes and reads.
+struct PartitionActivity {
+  std::string device;
+  std::vector<std::string> erases;
+  std::vector<std::string> writes;
+  unsigned long long written = 0;
+  unsigned long long reads = 0;
+  unsigned long long readBytes = 0;
+};
+
+constexpr std::size_t kWritesShown = 8;
+
+PartitionActivity& ActivityOf(std::vector<PartitionActivity>& partitions,
+                              const std::string& device) {
+  for (PartitionActivity& partition : partitions)
+    if (partition.device == device) return partition;
+  partitions.push_back({device, {}, {}, 0, 0, 0});
+  return partitions.back();
+}
+
+// Adds an "erase", "write" or "read" line of a /dev/mtd partition.
+void NotePartition(std::vector<PartitionActivity>& partitions, const std::vector<std::string>& w) {
+  if (w.size() < 3 || !StartsWith(w[1], "/dev/mtd")) return;
+  PartitionActivity& partition = ActivityOf(partitions, w[1]);
+  if (w[0] == "erase" && w.size() >= 4) {
+    std::string item = "erase " + w[2] + " +" + w[3];
+    for (std::size_t i = 4; i < w.size(); ++i)
+      item += " " + w[i];
+    partition.erases.push_back(item);
+  } else if (w[0] == "write") {
+    partition.writes.push_back(w[2]);
+    partition.written += std::stoull(w[2]);
+  } else if (w[0] == "read") {
+    ++partition.reads;
+    partition.readBytes += std::stoull(w[2]);
+  }
+}
+
+std::string PartitionItem(const PartitionActivity& partition) {
+  std::string item = partition.device;
+  for (const std::string& erase : partition.erases)
+    item += "\n      " + erase;
+  if (!partition.writes.empty()) {
+    item += "\n      writes: " + std::to_string(partition.writes.size()) + " (" +
+            std::to_string(partition.written) + " bytes):";
+    for (std::size_t i = 0; i < partition.writes.size() && i < kWritesShown; ++i)
+      item += " " + partition.writes[i];
+    if (partition.writes.size() > kWritesShown) item += " ...";
+  }
+  if (partition.reads > 0)
+    item += "\n      reads: " + std::to_string(partition.reads) + " (" +
+            std::to_string(partition.readBytes) + " bytes)";
+  return item;
+}
+
 }  // namespace
 
 std::string Summary(const std::string& board, const std::vector<std::string>& logLines) {
@@ -78,12 +133,18 @@ std::string Summary(const std::string& board, const std::vector<std::string>& lo
   std::vector<std::string> gpio;
   std::vector<std::string> files;
   std::vector<std::string> faults;
+  std::vector<PartitionActivity> partitions;
+  std::vector<std::string> sleeps;
+  std::vector<std::string> reboots;
   for (const std::string& line : logLines) {
     const std::vector<std::string> w = Words(line);
     if (w.empty()) continue;
     if (w[0] == "system") commands.push_back(line.substr(7));
     if (w[0] == "gpio" && w.size() >= 3) gpio.push_back(GpioItem(w));
     if (w[0] == "fault") faults.push_back(line.substr(6));
+    if (w[0] == "usleep" && w.size() >= 2) sleeps.push_back(w[1] + " us");
+    if (StartsWith(line, "reboot ")) reboots.push_back(line.substr(7));
+    NotePartition(partitions, w);
     if (w[0] == "rename" && w.size() >= 3)  // a temporary file renamed into place
       files.erase(std::remove(files.begin(), files.end(), w[1]), files.end());
     const std::string file = WrittenFlashFile(w);
@@ -93,10 +154,16 @@ std::string Summary(const std::string& board, const std::vector<std::string>& lo
   std::vector<std::string> fileItems;
   for (const std::string& file : files)
     fileItems.push_back(FileItem(board, file));
+  std::vector<std::string> partitionItems;
+  for (const PartitionActivity& partition : partitions)
+    partitionItems.push_back(PartitionItem(partition));
   std::ostringstream out;
   Section(out, "commands:", commands);
   Section(out, "gpio requests:", gpio);
   Section(out, "flash files written:", fileItems);
+  Section(out, "flash partitions:", partitionItems);
+  Section(out, "sleeps:", sleeps);
+  Section(out, "reboots:", reboots);
   Section(out, "faults applied:", faults);
   return out.str();
 }

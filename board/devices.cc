@@ -2,6 +2,7 @@
 // forwarded to the host kernel.
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -44,12 +45,27 @@ int GpioIoctl(unsigned long request, void* arg) {
   return Fail(EINVAL);
 }
 
-// The hardware address of eth0 as set by the last `ifconfig ... hw ether`.
-int HardwareAddress(void* arg) {
+bool IsInetDatagramSocket(int fd) {
+  int domain = 0;
+  int type = 0;
+  socklen_t size = sizeof domain;
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0) return false;
+  size = sizeof type;
+  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0) return false;
+  return domain == AF_INET && type == SOCK_DGRAM;
+}
+
+// The hardware address of eth0: the one the board was made with, or the one
+// the last `ifconfig ... hw ether` set. Asked of an AF_INET datagram socket.
+int HardwareAddress(int fd, void* arg) {
   auto* request = static_cast<ifreq*>(arg);
   if (request == nullptr) return Fail(EFAULT);
   char name[IFNAMSIZ + 1] = {};
   std::memcpy(name, request->ifr_name, IFNAMSIZ);
+  if (!IsInetDatagramSocket(fd)) {
+    Log("ioctl SIOCGIFHWADDR %s (not on an AF_INET datagram socket)", name);
+    return Fail(ENOTTY);
+  }
   Log("ioctl SIOCGIFHWADDR %s", name);
   if (std::strcmp(name, "eth0") != 0) return Fail(ENODEV);
   char board[kPathMax];
@@ -81,7 +97,8 @@ bool IsBoardRequest(unsigned long request) {
 
 int DeviceIoctl(int fd, Kind kind, unsigned long request, void* arg) {
   if (kind == Kind::Gpio) return GpioIoctl(request, arg);
-  if (request == SIOCGIFHWADDR) return HardwareAddress(arg);
+  if (kind == Kind::Mtd) return MtdIoctl(fd, request, arg);
+  if (request == SIOCGIFHWADDR) return HardwareAddress(fd, arg);
   char device[kPathMax];
   DevicePathOf(fd, device, sizeof device);
   Log("ioctl %s 0x%08lx (not supported)", kind == Kind::None ? "-" : device, request);

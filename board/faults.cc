@@ -1,5 +1,6 @@
 // Faults injected per board: a file in $BOARD/faults/ switches one on; its
-// optional content is a number (the byte budget of flash-full).
+// optional content is a number (the byte budget of flash-full, the most a
+// write may take under mtd-short-writes, the offset of mtd-read-flips).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -14,20 +15,33 @@
 namespace nolva::board::sim {
 namespace {
 
+enum class Effect : unsigned char {
+  Fail,    // the operation fails with `error`
+  Budget,  // a number in the file allows that many bytes first, then fails
+  Cap,     // each operation takes at most the number in the file (0: nothing)
+};
+
 struct FaultRule {
   const char* name;
   Area area;
   unsigned ops;
   int error;
-  bool budgeted;  // a number in the file allows that many bytes first
+  Effect effect;
 };
 
 constexpr FaultRule kRules[] = {
-    {"flash-readonly", Area::Flash, kOpenWrite | kRename | kUnlink | kChmod | kMkdir, EROFS, false},
-    {"flash-full", Area::Flash, kWrite, ENOSPC, true},
-    {"flash-fsync-fails", Area::Flash, kFsync, EIO, false},
-    {"flash-rename-fails", Area::Flash, kRename, EIO, false},
-    {"interfaces-readonly", Area::Network, kOpenWrite, EROFS, false},
+    {"flash-readonly", Area::Flash, kOpenWrite | kRename | kUnlink | kChmod | kMkdir, EROFS,
+     Effect::Fail},
+    {"flash-full", Area::Flash, kWrite, ENOSPC, Effect::Budget},
+    {"flash-fsync-fails", Area::Flash, kFsync, EIO, Effect::Fail},
+    {"flash-rename-fails", Area::Flash, kRename, EIO, Effect::Fail},
+    {"interfaces-readonly", Area::Network, kOpenWrite, EROFS, Effect::Fail},
+    {"tmp-readonly", Area::Tmp, kOpenWrite | kUnlink, EROFS, Effect::Fail},
+    {"mtd-erase-fails", Area::Mtd, kErase, EIO, Effect::Fail},
+    {"mtd-getinfo-fails", Area::Mtd, kGetInfo, EIO, Effect::Fail},
+    {"mtd-write-fails", Area::Mtd, kWrite, EIO, Effect::Fail},
+    {"mtd-short-writes", Area::Mtd, kWrite, 0, Effect::Cap},
+    {"mtd-write-stalls", Area::Mtd, kWrite, 0, Effect::Cap},
 };
 
 struct OpName {
@@ -35,8 +49,9 @@ struct OpName {
   const char* name;
 };
 constexpr OpName kOpNames[] = {
-    {kOpenWrite, "open"}, {kWrite, "write"}, {kFsync, "fsync"}, {kRename, "rename"},
-    {kUnlink, "unlink"},  {kChmod, "chmod"}, {kMkdir, "mkdir"},
+    {kOpenWrite, "open"}, {kWrite, "write"},   {kFsync, "fsync"},
+    {kRename, "rename"},  {kUnlink, "unlink"}, {kChmod, "chmod"},
+    {kMkdir, "mkdir"},    {kErase, "erase"},   {kGetInfo, "getinfo"},
 };
 
 const char* NameOf(FaultOp op) {
@@ -66,6 +81,17 @@ std::size_t DrawBudget(const char* faultPath, unsigned long long budget, std::si
 
 }  // namespace
 
+bool FaultSet(const char* name, unsigned long long* value) {
+  char board[kPathMax];
+  RequireBoard(board, sizeof board);
+  char path[kPathMax + 64];
+  std::snprintf(path, sizeof path, "%s/faults/%s", board, name);
+  char text[32];
+  if (!ReadSmallFile(path, text, sizeof text)) return false;
+  if (value != nullptr) *value = std::strtoull(text, nullptr, 10);
+  return true;
+}
+
 int CheckFault(FaultOp op, Area area, const char* device, std::size_t* count) {
   char board[kPathMax];
   RequireBoard(board, sizeof board);
@@ -75,14 +101,23 @@ int CheckFault(FaultOp op, Area area, const char* device, std::size_t* count) {
     std::snprintf(path, sizeof path, "%s/faults/%s", board, rule.name);
     char value[32];
     if (!ReadSmallFile(path, value, sizeof value)) continue;
-    if (rule.budgeted && count != nullptr && value[0] >= '0' && value[0] <= '9') {
+    const bool numbered = value[0] >= '0' && value[0] <= '9';
+    const unsigned long long number = numbered ? std::strtoull(value, nullptr, 10) : 0;
+    if (rule.effect == Effect::Cap && count != nullptr) {
+      if (*count <= number) continue;
+      *count = static_cast<std::size_t>(number);
+      Log("fault %s %s %s", rule.name, NameOf(op), device);
+      continue;  // cut short, not refused
+    }
+    if (rule.effect == Effect::Budget && count != nullptr && numbered) {
       const std::size_t wanted = *count;
-      *count = DrawBudget(path, std::strtoull(value, nullptr, 10), wanted);
+      *count = DrawBudget(path, number, wanted);
       if (*count == wanted) continue;
       Log("fault %s %s %s", rule.name, NameOf(op), device);
       if (*count > 0) continue;  // cut short, not refused
       return rule.error;
     }
+    if (rule.effect == Effect::Cap) continue;
     Log("fault %s %s %s", rule.name, NameOf(op), device);
     return rule.error;
   }

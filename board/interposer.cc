@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 
 #include "board/open_flags.h"
@@ -49,6 +50,7 @@ int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   const Area area = m.row->area;
   const bool creatable = area == Area::Flash || area == Area::Network || area == Area::Tmp;
   if (!creatable) flags &= ~(O_CREAT | O_EXCL | O_TRUNC);  // devices exist or do not
+  if (area == Area::Mtd) flags &= ~O_SYNC;  // the host's disk need not wait for the board
   const int fd = NOLVA_REAL(open)(m.host, flags, mode);
   if (fd < 0) return fd;
   Kind kind = Kind::OtherBoard;
@@ -91,6 +93,7 @@ int OpenPath(const char* path, int flags, mode_t mode, PassThrough passThrough) 
 ssize_t BoardWrite(int fd, const void* data, size_t size) {
   const Kind kind = sim::KindOf(fd);
   if (kind == Kind::None) return NOLVA_REAL(write)(fd, data, size);
+  if (kind == Kind::Mtd) return sim::MtdWrite(fd, data, size, sim::kAtPosition, true);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
   if (kind == Kind::FlashFile) {
@@ -100,6 +103,34 @@ ssize_t BoardWrite(int fd, const void* data, size_t size) {
   const ssize_t written = NOLVA_REAL(write)(fd, data, size);
   if (written >= 0) sim::Log("write %s %zd", device, written);
   return written;
+}
+
+// Reads and seeks are simulated on the MTD partitions only.
+template <typename PassThrough>
+ssize_t BoardRead(int fd, void* buffer, size_t size, off64_t offset, PassThrough passThrough) {
+  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
+  return sim::MtdRead(fd, buffer, size, offset, offset == sim::kAtPosition);
+}
+
+template <typename PassThrough>
+ssize_t BoardPwrite(int fd, const void* data, size_t size, off64_t offset,
+                    PassThrough passThrough) {
+  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
+  if (offset < 0) return Fail(EINVAL);
+  return sim::MtdWrite(fd, data, size, offset, false);
+}
+
+template <typename Offset, typename PassThrough>
+Offset BoardSeek(int fd, off64_t offset, int whence, PassThrough passThrough) {
+  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
+  const off64_t position = sim::MtdSeek(fd, offset, whence);
+  if (position != static_cast<Offset>(position)) return Fail(EOVERFLOW);
+  return static_cast<Offset>(position);
+}
+
+// Fortified callers pass the buffer's size; overrunning it stops the process.
+void CheckBuffer(size_t size, size_t bufferSize) {
+  if (size > bufferSize) abort();
 }
 
 int BoardClose(int fd) {
@@ -424,6 +455,64 @@ NOLVA_ENTRY int __lstat64_time64(const char* path, void* st) {
 
 NOLVA_ENTRY ssize_t write(int fd, const void* data, size_t size) {
   return BoardWrite(fd, data, size);
+}
+
+NOLVA_ENTRY ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  return BoardPwrite(fd, data, size, offset,
+                     [&] { return NOLVA_REAL(pwrite)(fd, data, size, offset); });
+}
+
+NOLVA_ENTRY ssize_t pwrite64(int fd, const void* data, size_t size, off64_t offset) {
+  return BoardPwrite(fd, data, size, offset,
+                     [&] { return NOLVA_REAL(pwrite64)(fd, data, size, offset); });
+}
+
+NOLVA_ENTRY ssize_t read(int fd, void* buffer, size_t size) {
+  return BoardRead(fd, buffer, size, sim::kAtPosition,
+                   [&] { return NOLVA_REAL(read)(fd, buffer, size); });
+}
+
+NOLVA_ENTRY ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
+  if (offset < 0 && sim::KindOf(fd) == Kind::Mtd) return Fail(EINVAL);
+  return BoardRead(fd, buffer, size, offset,
+                   [&] { return NOLVA_REAL(pread)(fd, buffer, size, offset); });
+}
+
+NOLVA_ENTRY ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
+  if (offset < 0 && sim::KindOf(fd) == Kind::Mtd) return Fail(EINVAL);
+  return BoardRead(fd, buffer, size, offset,
+                   [&] { return NOLVA_REAL(pread64)(fd, buffer, size, offset); });
+}
+
+extern "C" ssize_t __read_chk(int, void*, size_t, size_t);
+extern "C" ssize_t __pread_chk(int, void*, size_t, off_t, size_t);
+extern "C" ssize_t __pread64_chk(int, void*, size_t, off64_t, size_t);
+
+NOLVA_ENTRY ssize_t __read_chk(int fd, void* buffer, size_t size, size_t bufferSize) {
+  CheckBuffer(size, bufferSize);
+  return read(fd, buffer, size);
+}
+
+NOLVA_ENTRY ssize_t __pread_chk(int fd, void* buffer, size_t size, off_t offset,
+                                size_t bufferSize) {
+  CheckBuffer(size, bufferSize);
+  return pread(fd, buffer, size, offset);
+}
+
+NOLVA_ENTRY ssize_t __pread64_chk(int fd, void* buffer, size_t size, off64_t offset,
+                                  size_t bufferSize) {
+  CheckBuffer(size, bufferSize);
+  return pread64(fd, buffer, size, offset);
+}
+
+NOLVA_ENTRY off_t lseek(int fd, off_t offset, int whence) noexcept {
+  return BoardSeek<off_t>(fd, offset, whence,
+                          [&] { return NOLVA_REAL(lseek)(fd, offset, whence); });
+}
+
+NOLVA_ENTRY off64_t lseek64(int fd, off64_t offset, int whence) noexcept {
+  return BoardSeek<off64_t>(fd, offset, whence,
+                            [&] { return NOLVA_REAL(lseek64)(fd, offset, whence); });
 }
 
 NOLVA_ENTRY int fsync(int fd) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,14 +28,32 @@ constexpr int kUsage = 2;
 const char kHelp[] =
     "usage: nolva-board COMMAND ...\n"
     "  new DIR [--no-gpio] [--no-eth0] [--mac MAC] [--config-mac MAC]\n"
-    "                      make DIR a fresh board (DIR must be empty or a board)\n"
+    "          [--mtd-size BYTES] [--mtd-erase-size BYTES] [--usb FILE]\n"
+    "                      make DIR a fresh board (DIR must be empty or a board);\n"
+    "                      BYTES may end in K or M (defaults 8M and 64K)\n"
     "  run DIR -- PROGRAM [ARGS...]\n"
     "                      run PROGRAM on the board, then show what reached it\n"
     "  show DIR            show everything the board's log holds\n"
+    "  usb DIR FILE        replace the board's USB device list with FILE's text\n"
     "  fault DIR NAME [VALUE]   switch a fault on (flash-readonly, flash-full [BYTES],\n"
-    "                      flash-fsync-fails, flash-rename-fails, interfaces-readonly)\n"
+    "                      flash-fsync-fails, flash-rename-fails, interfaces-readonly,\n"
+    "                      tmp-readonly, mtd-erase-fails, mtd-getinfo-fails,\n"
+    "                      mtd-erasesize-zero, mtd-write-fails, mtd-short-writes BYTES,\n"
+    "                      mtd-write-stalls, mtd-read-flips OFFSET)\n"
     "  clear-fault DIR NAME\n"
-    "  demo [DIR]          boot nolva-boot on a fresh board with MAC 0a:1b:2c:3d:4e:5f\n";
+    "  demo [DIR]          boot nolva-boot on a fresh board with MAC 0a:1b:2c:3d:4e:5f,\n"
+    "                      then update its firmware and reset it to the factory state\n";
+
+// Two devices on the hub for the demo: a flash disk on port 1, a GPS receiver on 3.
+const char kDemoUsbDevices[] =
+    "T:  Bus=01 Lev=02 Prnt=02 Port=01 Cnt=01 Dev#=  3 Spd=480  MxCh= 0\n"
+    "P:  Vendor=0951 ProdID=1666 Rev= 1.00\n"
+    "S:  Manufacturer=Kingston\n"
+    "S:  Product=DataTraveler 3.0\n"
+    "\n"
+    "T:  Bus=01 Lev=02 Prnt=02 Port=03 Cnt=02 Dev#=  4 Spd=12   MxCh= 0\n"
+    "P:  Vendor=1546 ProdID=01a7 Rev= 1.00\n"
+    "S:  Product=u-blox 7 - GPS/GNSS Receiver\n";
 
 int Usage(const char* problem) {
   std::cerr << "nolva-board: " << problem << "\n" << kHelp;
@@ -50,6 +69,21 @@ bool ParseMac(const std::string& text, unsigned char mac[6]) {
     return false;
   for (int i = 0; i < 6; ++i)
     mac[i] = static_cast<unsigned char>(b[i]);
+  return true;
+}
+
+// "65536", "64K", "8M"
+bool ParseSize(const std::string& text, std::uint32_t* size) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
+  if (end == text.c_str() || errno != 0 || text[0] == '-') return false;
+  unsigned long long scale = 1;
+  if (*end == 'K' || *end == 'k') scale = 1ull << 10;
+  if (*end == 'M' || *end == 'm') scale = 1ull << 20;
+  if (scale != 1) ++end;
+  if (*end != '\0' || number > 0xFFFFFFFFull / scale) return false;
+  *size = static_cast<std::uint32_t>(number * scale);
   return true;
 }
 
@@ -122,6 +156,13 @@ int New(const std::vector<std::string>& args) {
     } else if (args[i] == "--config-mac" && hasValue && ParseMac(args[i + 1], configMac)) {
       config = true;
       ++i;
+    } else if (args[i] == "--mtd-size" && hasValue && ParseSize(args[i + 1], &options.mtdSize)) {
+      ++i;
+    } else if (args[i] == "--mtd-erase-size" && hasValue &&
+               ParseSize(args[i + 1], &options.mtdEraseSize)) {
+      ++i;
+    } else if (args[i] == "--usb" && hasValue) {
+      options.usbDevices = ReadFile(args[++i]);
     } else {
       return Usage(("new: bad option " + args[i]).c_str());
     }
@@ -153,6 +194,12 @@ int Demo(const std::vector<std::string>& args) {
   WriteConfigMac(board, mac);
   std::cout << "--- booting " << boot << " on " << board << "\n";
   Run(board, {boot});
+
+  SetUsbDevices(board, std::string(kEmptyHubUsbDevices) + "\n" + kDemoUsbDevices);
+  fs::create_directories(HostPath(board, "/flash/ocp"));
+  WriteFile(HostPath(board, "/flash/ocp/session"), "left by the OCP service\n");
+  std::cout << "\n--- a front end's round on " << board << "\n";
+  Run(board, {NOLVA_DEVICE_DEMO_PATH});
   std::cout << "board left at " << board << "\n";
   return 0;
 }
@@ -178,6 +225,10 @@ int Dispatch(const std::vector<std::string>& args) {
   }
   if (command == "fault" && (rest.size() == 2 || rest.size() == 3)) {
     SetFault(ExistingBoard(rest[0]), rest[1], rest.size() == 3 ? rest[2] : "");
+    return 0;
+  }
+  if (command == "usb" && rest.size() == 2) {
+    SetUsbDevices(ExistingBoard(rest[0]), ReadFile(rest[1]));
     return 0;
   }
   if (command == "clear-fault" && rest.size() == 2) {

@@ -56,14 +56,27 @@ enum FaultOp : unsigned {
   kUnlink = 1u << 4,
   kChmod = 1u << 5,
   kMkdir = 1u << 6,
+  kErase = 1u << 7,
+  kGetInfo = 1u << 8,
 };
 // The errno of a fault that applies to this operation, or 0. For writes,
 // *count may be cut down to what a byte budget still allows.
 int CheckFault(FaultOp op, Area area, const char* device, std::size_t* count = nullptr);
+// Whether the fault file is present; *value is its number (0 when none).
+bool FaultSet(const char* name, unsigned long long* value = nullptr);
 
 // Device requests (GPIO, MTD, interface hardware address).
 bool IsBoardRequest(unsigned long request);
 int DeviceIoctl(int fd, Kind kind, unsigned long request, void* arg);
+
+// The MTD partitions as the kernel's character devices on NOR flash show
+// them: reads stop at the partition's end, writes only clear bits.
+int MtdIoctl(int fd, unsigned long request, void* arg);
+ssize_t MtdRead(int fd, void* buffer, std::size_t size, off64_t offset, bool advance);
+ssize_t MtdWrite(int fd, const void* data, std::size_t size, off64_t offset, bool advance);
+off64_t MtdSeek(int fd, off64_t offset, int whence);
+// "the descriptor's current position" for MtdRead/MtdWrite
+inline constexpr off64_t kAtPosition = -1;
 
 int EmulateSystem(const char* command);
 

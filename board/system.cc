@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "board/sim.h"
@@ -113,6 +114,59 @@ int RemoveOcpDir(const char* board, const char*) {
   return ExitStatus(RemoveTree(host) ? 0 : 1);
 }
 
+// "sleep 5\n" -> "sleep 5\\n": the log keeps one line per event.
+void Escape(const char* text, std::size_t length, char* out, std::size_t size) {
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < length && used + 5 < size; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\n' || c == '\\' || c == '"') {
+      out[used++] = '\\';
+      out[used++] = c == '\n' ? 'n' : static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      used += static_cast<std::size_t>(std::snprintf(out + used, size - used, "\\x%02x", c));
+    } else {
+      out[used++] = static_cast<char>(c);
+    }
+  }
+  out[used] = '\0';
+}
+
+void RecordReboot(const char* steps, std::size_t length) {
+  char text[4 * 512 + 1];
+  Escape(steps, length, text, sizeof text);
+  Log("reboot scheduled \"%s\"", text);
+}
+
+// /bin/sh SCRIPT &: the background shell runs the script as it stands now.
+int RunRebootScript(const char* board, const char*) {
+  char host[kPathMax + 32];
+  std::snprintf(host, sizeof host, "%s/tmp/.nolva_reboot", board);
+  const int fd = NOLVA_REAL(open)(host, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
+  if (fd < 0) {
+    Log("reboot not scheduled: /tmp/.nolva_reboot cannot be read");
+    return ExitStatus(0);  // the shell fails in the background
+  }
+  char script[512];
+  const ssize_t n = NOLVA_REAL(read)(fd, script, sizeof script);
+  NOLVA_REAL(close)(fd);
+  RecordReboot(script, n > 0 ? static_cast<std::size_t>(n) : 0);
+  return ExitStatus(0);
+}
+
+// (sleep N; /sbin/reboot) &: the same two steps without a script.
+int RunRebootSteps(const char*, const char* args) {
+  char* end = nullptr;
+  const long seconds = std::strtol(args, &end, 10);
+  if (end == args || std::strcmp(end, "; /sbin/reboot) &") != 0) {
+    Log("reboot not scheduled: unknown steps");
+    return ExitStatus(127);
+  }
+  char steps[64];
+  const int n = std::snprintf(steps, sizeof steps, "sleep %ld\n/sbin/reboot\n", seconds);
+  RecordReboot(steps, static_cast<std::size_t>(n));
+  return ExitStatus(0);
+}
+
 struct Command {
   const char* text;
   bool prefix;  // the rest of the line is the handler's argument
@@ -125,7 +179,8 @@ constexpr Command kCommands[] = {
     {"/sbin/ifup -a", false, Recorded},
     {"/bin/rm -f /flash/nolva_*", false, RemoveNolvaFiles},
     {"/bin/rm -r -f /flash/ocp", false, RemoveOcpDir},
-    {"/bin/sh /tmp/.nolva_reboot &", false, Recorded},
+    {"/bin/sh /tmp/.nolva_reboot &", false, RunRebootScript},
+    {"(sleep ", true, RunRebootSteps},
 };
 
 }  // namespace

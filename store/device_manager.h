@@ -47,8 +47,24 @@ class DeviceManager {
   std::int32_t AppendUser(const char* name, const char* password);
   std::int32_t ListUserNames(char* text, std::int32_t size);
 
+  // Device primitives. Firmware: 0 done, -1 no partition selected, partition
+  // not usable or a write failed, -2 erase refused; CompareFirmwareImage
+  // gives minus the offset of the first differing byte (-1 at offset 0).
+  std::int32_t WriteFirmwareImage(const std::uint8_t* image, std::int32_t length);
+  std::int32_t CompareFirmwareImage(const std::uint8_t* image, std::int32_t length);
+  void ScheduleReboot(std::int32_t seconds);
+
   // Management operations: the caller's user name and password come first.
   StatusCode Login(const char16_t* userName, const char16_t* password);
+  StatusCode GetMacAddress(const char16_t* userName, const char16_t* password, char16_t* macText);
+  StatusCode GetFirmwareVersions(const char16_t* userName, const char16_t* password,
+                                 char16_t* osVersion, char16_t* fsVersion);
+  StatusCode GetUsbPorts(const char16_t* userName, const char16_t* password, char16_t* portText,
+                         std::int32_t capacity);
+  StatusCode UpdateFirmware(const char16_t* userName, const char16_t* password,
+                            const std::uint8_t* image, std::int32_t length);
+  StatusCode FactoryReset(const char16_t* userName, const char16_t* password);
+  StatusCode Reboot(const char16_t* userName, const char16_t* password);
   StatusCode ChangePassword(const char16_t* userName, const char16_t* password,
                             const char16_t* accountName, const char16_t* newPassword);
   StatusCode DeleteUser(const char16_t* userName, const char16_t* password,
@@ -80,5 +96,10 @@ class DeviceManager {
   ServiceSettings serviceSettings;
   OcpSettings ocpSettings;
 };
+
+// The USB port text of the hub on bus 1, whole lines only, NUL-terminated
+// within `capacity` bytes. 0, or -1 when the list cannot be read or the
+// capacity holds not even the NUL.
+std::int32_t ReadUsbPorts(char* text, std::int32_t capacity);
 
 }  // namespace nolva

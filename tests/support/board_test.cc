@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 extern "C" char** environ;
 
@@ -45,6 +45,13 @@ const char* BoardTool() {
 }
 const char* BoardProbe() {
   return NOLVA_BOARD_PROBE_PATH;
+}
+
+board::BoardOptions TestBoardOptions() {
+  board::BoardOptions options;
+  options.mtdSize = 256u << 10;
+  options.mtdEraseSize = 4u << 10;
+  return options;
 }
 
 void BoardTest::SetUp() {

@@ -21,10 +21,14 @@ const char* PreloadLibrary();
 const char* BoardTool();
 const char* BoardProbe();
 
+// A board as tests make it: partitions of 256 KiB in 4 KiB erase blocks, so
+// that making a board per test stays cheap.
+board::BoardOptions TestBoardOptions();
+
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  virtual board::BoardOptions Options() const { return {}; }
+  virtual board::BoardOptions Options() const { return TestBoardOptions(); }
 
   std::string Board() const;
   void WriteBoardFile(const std::string& devicePath, const std::string& bytes) const;

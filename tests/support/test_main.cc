@@ -8,6 +8,7 @@
 #include <string>
 
 #include "board/board_control.h"
+#include "tests/support/board_test.h"
 
 extern "C" int nolva_board_active(void);
 
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string board = std::string(root) + "/board";
-  nolva::board::CreateBoard(board);
+  nolva::board::CreateBoard(board, nolva::test::TestBoardOptions());
   setenv("NOLVA_BOARD", board.c_str(), 1);
   if (nolva_board_active() != 1) {
     std::fprintf(stderr, "nolva tests: the simulated board is not active; not running any test\n");
