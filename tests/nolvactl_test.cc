@@ -1,14 +1,19 @@
 // nolvactl run as a process on the simulated board: command lines with the
 // output (standard output and error together), exit status and board state
 // they must leave.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "store/device_manager.h"
+#include "store/handles.h"
 #include "tests/support/board_test.h"
 
 namespace nolva {
@@ -65,21 +70,42 @@ class Nolvactl : public BoardTest {
     return text;
   }
 
-  // Runs nolvactl with stdin from /dev/null and stderr into the output, so
-  // that no prompt can wait and every message is seen.
+  // nolvactl inherits this process's stdin, stderr and environment: no
+  // terminal, so no prompt can wait; no password but the case's.
+  void SetUp() override {
+    BoardTest::SetUp();
+    unsetenv("NOLVA_PASSWORD");
+    unsetenv("NOLVA_NEW_PASSWORD");
+    const FileDescriptor devNull(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(devNull.IsOpen());
+    ASSERT_EQ(dup2(devNull.Get(), STDIN_FILENO), STDIN_FILENO);
+    std::filesystem::create_directories(Scratch());
+  }
+
+  // Runs nolvactl; the result's output is its standard error followed by its
+  // standard output.
   ProgramResult Nolva(const Lines& args, const Lines& env) const {
-    Lines argv = {"-c", "exec \"$@\" 2>&1 </dev/null", "sh", "/usr/bin/env", "-u", "NOLVA_PASSWORD",
-                  "-u", "NOLVA_NEW_PASSWORD"};
-    for (const std::string& e : env)
-      argv.push_back(Expand(e));
-    argv.push_back(NOLVACTL_PATH);
+    Lines expandedArgs;
     for (const std::string& a : args)
-      argv.push_back(Expand(a));
-    return RunProgram("/bin/sh", argv);
+      expandedArgs.push_back(Expand(a));
+    Lines expandedEnv;
+    for (const std::string& e : env)
+      expandedEnv.push_back(Expand(e));
+    const std::string errors = Scratch() + "/stderr";
+    std::fflush(stderr);
+    const FileDescriptor savedStderr(dup(STDERR_FILENO));
+    {
+      const FileDescriptor file(
+          open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+      if (!file.IsOpen() || dup2(file.Get(), STDERR_FILENO) != STDERR_FILENO) return {-1, ""};
+    }
+    ProgramResult result = RunProgram(NOLVACTL_PATH, expandedArgs, expandedEnv);
+    dup2(savedStderr.Get(), STDERR_FILENO);
+    result.out = board::ReadFile(errors) + result.out;
+    return result;
   }
 
   void Check(const Case& c) {
-    std::filesystem::create_directories(Scratch());
     for (const BoardFile& file : c.files) {
       if (file.path[0] == '@')
         board::WriteFile(Expand(file.path), file.bytes);
@@ -645,7 +671,6 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName);
 
 TEST_F(Nolvactl, ImageTooLargeForASigned32BitLengthIsBadInput) {
-  std::filesystem::create_directories(Scratch());
   const std::string path = Scratch() + "/huge.img";
   board::WriteFile(path, "");
   std::filesystem::resize_file(path, 2147483648u);  // sparse: no disk space used

@@ -31,10 +31,11 @@ cmake --build "$work/package"
 
 echo "--- pkg-config"
 pc=$(dirname "$(find "$prefix" -name nolva.pc)")
-cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$work/package/CMakeCache.txt")
-# shellcheck disable=SC2046
-"$cxx" -std=c++17 -o "$work/frontend-pc" "$example/frontend.cc" \
-  $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs nolva)
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$work/package/CMakeCache.txt"; }
+# shellcheck disable=SC2046  # word splitting of the flags is meant
+"$(cached CMAKE_CXX_COMPILER)" -std=c++17 $(cached CMAKE_CXX_FLAGS) -o "$work/frontend-pc" \
+  "$example/frontend.cc" $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs nolva) \
+  $(cached CMAKE_EXE_LINKER_FLAGS)
 
 echo "--- nolva as a subproject"
 cmake -S "$example" -B "$work/subproject" -DNOLVA_SOURCE_DIR="$source" "$@" >/dev/null
