@@ -46,4 +46,14 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);  // throws when missing
 bool FileExists(const std::string& path);
 
+// How to start a program with the board library preloaded (board/launch.cc).
+struct Launch {
+  std::vector<std::string> argv;  // what to execute
+  std::string ldPreload;          // LD_PRELOAD for the process executed
+};
+// Native builds execute argv with LD_PRELOAD=preload. Cross builds execute
+// the emulator (qemu-user), which hands the library to the emulated program
+// with -E: the host's loader must never see a target library.
+Launch PreloadedLaunch(const std::vector<std::string>& argv, const std::string& preload);
+
 }  // namespace nolva::board

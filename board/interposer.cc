@@ -59,8 +59,8 @@ int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   if (area == Area::Gpio) kind = Kind::Gpio;
   if (area == Area::Mtd) kind = Kind::Mtd;
   if (area == Area::Flash) {
-    struct stat st;
-    const bool dir = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    struct stat64 st;  // 64-bit: a 32-bit process may meet large host inode numbers
+    const bool dir = fstat64(fd, &st) == 0 && S_ISDIR(st.st_mode);
     kind = dir ? Kind::FlashDir : Kind::FlashFile;
   }
   sim::Track(fd, kind, m.device);

@@ -100,11 +100,11 @@ std::string PreloadPath() {
 
 // Runs argv on the board and waits; the result is its exit status.
 int RunOnBoard(const std::string& board, const std::vector<std::string>& argv) {
+  const Launch launch = PreloadedLaunch(argv, PreloadPath());
   std::vector<char*> args;
-  for (const std::string& arg : argv)
+  for (const std::string& arg : launch.argv)
     args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  const std::string preload = PreloadPath();
   std::cout.flush();
   const pid_t pid = fork();
   if (pid < 0) {
@@ -113,9 +113,9 @@ int RunOnBoard(const std::string& board, const std::vector<std::string>& argv) {
   }
   if (pid == 0) {
     setenv("NOLVA_BOARD", board.c_str(), 1);
-    setenv("LD_PRELOAD", preload.c_str(), 1);
+    setenv("LD_PRELOAD", launch.ldPreload.c_str(), 1);
     execvp(args[0], args.data());
-    std::fprintf(stderr, "nolva-board: cannot run %s: %s\n", args[0], std::strerror(errno));
+    std::fprintf(stderr, "nolva-board: cannot run %s: %s\n", argv[0].c_str(), std::strerror(errno));
     _exit(127);
   }
   int status = 0;

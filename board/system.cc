@@ -1,5 +1,7 @@
 // Shell commands as the board runs them. Nothing reaches the host's shell:
 // each known command line has an emulation, any other is logged, not run.
+// Directories are read with the 64-bit calls: in a 32-bit process the plain
+// ones stop early (EOVERFLOW) on a host file system's 64-bit entries.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,7 +80,7 @@ int RemoveNolvaFiles(const char* board, const char*) {
   DIR* dir = NOLVA_REAL(opendir)(dirPath);
   if (dir == nullptr) return ExitStatus(0);
   int status = 0;
-  while (const dirent* entry = readdir(dir)) {
+  while (const dirent64* entry = readdir64(dir)) {
     if (std::strncmp(entry->d_name, "nolva_", 6) != 0) continue;
     char device[kPathMax];
     char host[2 * kPathMax];
@@ -92,13 +94,13 @@ int RemoveNolvaFiles(const char* board, const char*) {
 }
 
 bool RemoveTree(const char* path) {
-  struct stat st;
-  if (NOLVA_REAL(lstat)(path, &st) != 0) return true;
+  struct stat64 st;
+  if (NOLVA_REAL(lstat64)(path, &st) != 0) return true;
   if (!S_ISDIR(st.st_mode)) return NOLVA_REAL(unlink)(path) == 0;
   DIR* dir = NOLVA_REAL(opendir)(path);
   if (dir == nullptr) return false;
   bool ok = true;
-  while (const dirent* entry = readdir(dir)) {
+  while (const dirent64* entry = readdir64(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     char child[kPathMax];
     std::snprintf(child, sizeof child, "%s/%s", path, entry->d_name);

@@ -102,14 +102,21 @@ ProgramResult BoardTest::RunProgram(const std::string& path, const std::vector<s
   for (char** e = environ; *e != nullptr; ++e)
     env.emplace_back(*e);
   PutEnv(&env, "NOLVA_BOARD=" + Board());
-  PutEnv(&env, std::string("LD_PRELOAD=") + PreloadLibrary());
-  for (const std::string& entry : extraEnv)
-    PutEnv(&env, entry);
+  const std::string preloadEntry = "LD_PRELOAD=";
+  std::string preload = PreloadLibrary();
+  for (const std::string& entry : extraEnv) {
+    if (entry.compare(0, preloadEntry.size(), preloadEntry) == 0)
+      preload = entry.substr(preloadEntry.size());
+    else
+      PutEnv(&env, entry);
+  }
 
-  std::vector<std::string> argStrings{path};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<std::string> program{path};
+  program.insert(program.end(), args.begin(), args.end());
+  board::Launch launch = board::PreloadedLaunch(program, preload);
+  PutEnv(&env, preloadEntry + launch.ldPreload);
   std::vector<char*> argv;
-  for (std::string& a : argStrings)
+  for (std::string& a : launch.argv)
     argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<char*> envp;
@@ -124,7 +131,7 @@ ProgramResult BoardTest::RunProgram(const std::string& path, const std::vector<s
   if (pid < 0) return {-1, ""};
   if (pid == 0) {
     dup2(out.fds[1], 1);
-    execve(argv[0], argv.data(), envp.data());
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(out.fds[1]);

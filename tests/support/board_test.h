@@ -41,7 +41,8 @@ class BoardTest : public ::testing::Test {
   std::vector<std::string> FlashFileNames() const;
 
   // Runs a program (no shell) on this board with the board library
-  // preloaded; extraEnv entries are "NAME=value" and win over the defaults.
+  // preloaded (through the emulator in cross builds); extraEnv entries are
+  // "NAME=value" and win over the defaults.
   ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args = {},
                            const std::vector<std::string>& extraEnv = {}) const;
 };

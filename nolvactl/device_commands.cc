@@ -1,0 +1,136 @@
+#include <cstdio>
+
+#include "nolvactl/command.h"
+#include "nolvactl/output.h"
+#include "nolvactl/password_input.h"
+
+namespace nolvactl {
+namespace {
+
+using nolva::StatusCode;
+
+constexpr std::int32_t kUsbCapacity = 4096;
+constexpr int kRebootDelay = 5;  // seconds, fixed by the device
+
+int RunMac(Invocation& call) {
+  Caller caller;
+  const std::string problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+  char16_t mac[18] = {};
+  const StatusCode status = call.manager->GetMacAddress(caller.Name(), caller.Password(), mac);
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  const std::string text = Narrow(mac);
+  return Succeed(call, "mac: " + text + "\n", JsonObject().Add("mac", text));
+}
+
+// An erased partition reads as 0xFF bytes, not as a version.
+std::string VersionText(const std::string& text) {
+  if (!text.empty() && text.find_first_not_of('\xFF') == std::string::npos) return "none (erased)";
+  return Printable(text);
+}
+
+int RunVersions(Invocation& call) {
+  Caller caller;
+  const std::string problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+  char16_t os[33] = {};
+  char16_t fs[33] = {};
+  const StatusCode status =
+      call.manager->GetFirmwareVersions(caller.Name(), caller.Password(), os, fs);
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  const std::string osText = Narrow(os);
+  const std::string fsText = Narrow(fs);
+  return Succeed(call, "os: " + VersionText(osText) + "\nfs: " + VersionText(fsText) + "\n",
+                 JsonObject().Add("os", osText).Add("fs", fsText));
+}
+
+// "PORT 1:  Flash Disk\n" lines into "port 1: Flash Disk" and JSON rows.
+int ShowPorts(const Invocation& call, const std::string& text) {
+  std::string human;
+  std::string rows = "[";
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = text.substr(start, end - start);
+    int port = 0;
+    int used = 0;
+    if (std::sscanf(line.c_str(), "PORT %d:  %n", &port, &used) != 1 || used == 0) continue;
+    const std::string product = line.substr(static_cast<std::size_t>(used));
+    human += "port " + std::to_string(port) + ": " +
+             (product.empty() ? "empty" : Printable(product)) + "\n";
+    JsonObject row;
+    row.Add("port", static_cast<std::int64_t>(port));
+    if (product.empty())
+      row.AddRaw("product", "null");
+    else
+      row.Add("product", product);
+    rows += (rows.size() > 1 ? "," : "") + row.Text();
+  }
+  return Succeed(call, human, JsonObject().AddRaw("ports", rows + "]"));
+}
+
+int RunUsb(Invocation& call) {
+  Caller caller;
+  const std::string problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+  std::u16string text(kUsbCapacity, u'\0');
+  const StatusCode status =
+      call.manager->GetUsbPorts(caller.Name(), caller.Password(), &text[0], kUsbCapacity);
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  return ShowPorts(call, Narrow(text.c_str()));
+}
+
+int RunReboot(Invocation& call) {
+  Caller caller;
+  const std::string problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+  const StatusCode status = call.manager->Reboot(caller.Name(), caller.Password());
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  return Succeed(
+      call,
+      "reboot scheduled: the device restarts in " + std::to_string(kRebootDelay) + " seconds\n",
+      JsonObject().Add("rebootIn", static_cast<std::int64_t>(kRebootDelay)));
+}
+
+int RunFactoryReset(Invocation& call) {
+  if (!call.Has("yes") &&
+      !Confirm("Delete every account and setting of the device and restart it?"))
+    return BadInput(call, "not confirmed: add --yes to reset without a question");
+  Caller caller;
+  const std::string problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+  const StatusCode status = call.manager->FactoryReset(caller.Name(), caller.Password());
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  return Succeed(call,
+                 "factory reset: accounts and settings deleted; the device restarts in " +
+                     std::to_string(kRebootDelay) + " seconds\n",
+                 JsonObject().Add("rebootIn", static_cast<std::int64_t>(kRebootDelay)));
+}
+
+const char kFactoryResetDetails[] =
+    "Deletes the stored accounts and settings and restarts the device, which then\n"
+    "comes up with the factory configuration and the factory admin password.\n"
+    "Asks for confirmation on a terminal unless --yes is given.\n";
+
+}  // namespace
+
+const std::vector<Command> kDeviceCommands = {
+    {"mac", "", "show the hardware address of eth0", {}, true, RunMac, ""},
+    {"versions",
+     "",
+     "show the versions of the OS and FS images in flash",
+     {},
+     true,
+     RunVersions,
+     ""},
+    {"usb", "", "show what is plugged into each port of the USB hub", {}, true, RunUsb, ""},
+    {"reboot", "", "restart the device in 5 seconds", {}, true, RunReboot, ""},
+    {"factory-reset",
+     "",
+     "delete all accounts and settings, then restart",
+     {{"yes", nullptr, "do not ask for confirmation"}},
+     true,
+     RunFactoryReset,
+     kFactoryResetDetails},
+};
+
+}  // namespace nolvactl

@@ -1,0 +1,155 @@
+// update-firmware: the operation blocks for ten seconds and more, so on a
+// terminal a second thread keeps telling how long it has been running.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "nolvactl/command.h"
+#include "nolvactl/output.h"
+#include "nolvactl/password_input.h"
+
+namespace nolvactl {
+namespace {
+
+constexpr std::size_t kNameOffset = 32;
+constexpr std::size_t kNameSize = 32;
+constexpr std::size_t kShortestImage = kNameOffset + kNameSize;
+
+struct Partition {
+  const char* prefix;  // first 8 bytes of the name field
+  const char* label;
+};
+
+constexpr Partition kPartitions[] = {
+    {"nolva-os", "operating-system"},
+    {"nolva-fs", "file-system"},
+};
+
+const Partition* PartitionOf(const std::string& name) {
+  for (const Partition& partition : kPartitions)
+    if (name.compare(0, 8, partition.prefix) == 0) return &partition;
+  return nullptr;
+}
+
+std::string ImageName(const std::vector<std::uint8_t>& image) {
+  const char* field = reinterpret_cast<const char*>(image.data() + kNameOffset);
+  return std::string(field, strnlen(field, kNameSize));
+}
+
+std::string ReadImage(const std::string& path, std::vector<std::uint8_t>* image) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return "cannot read " + path + ": " + strerror(errno);
+  if (!S_ISREG(info.st_mode)) return path + " is not a regular file";
+  const auto size = static_cast<unsigned long long>(info.st_size);
+  if (size > static_cast<unsigned long long>(std::numeric_limits<std::int32_t>::max()))
+    return path + " is too large: " + std::to_string(size) +
+           " bytes, the device takes at most 2147483647";
+  if (size < kShortestImage)
+    return path + " is too short to be a firmware image (" + std::to_string(size) + " bytes)";
+  std::ifstream in(path, std::ios::binary);
+  image->resize(static_cast<std::size_t>(size));
+  if (!in || !in.read(reinterpret_cast<char*>(image->data()), static_cast<long>(size)))
+    return "cannot read " + path;
+  return "";
+}
+
+// Prints "<what> ... 12 s" on stderr every second until stopped.
+class ElapsedTime {
+ public:
+  explicit ElapsedTime(std::string what) : what_(std::move(what)), thread_([this] { Tick(); }) {}
+  ~ElapsedTime() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    std::fputc('\n', stderr);
+  }
+  ElapsedTime(const ElapsedTime&) = delete;
+  ElapsedTime& operator=(const ElapsedTime&) = delete;
+
+ private:
+  void Tick() {
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (int seconds = 0; !done_; ++seconds) {
+      std::fprintf(stderr, "\r%s ... %d s", what_.c_str(), seconds);
+      std::fflush(stderr);
+      wake_.wait_until(lock, start + std::chrono::seconds(seconds + 1), [this] { return done_; });
+    }
+  }
+
+  std::string what_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;  // last: starts once the rest is ready
+};
+
+int RunUpdateFirmware(Invocation& call) {
+  std::vector<std::uint8_t> image;
+  std::string problem = ReadImage(call.operands[0], &image);
+  if (!problem.empty()) return BadInput(call, problem);
+  Caller caller;
+  problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+
+  const std::string name = ImageName(image);
+  const Partition* partition = PartitionOf(name);
+  const std::int32_t length = static_cast<std::int32_t>(image.size());
+  nolva::StatusCode status;
+  if (!call.json && isatty(STDERR_FILENO)) {
+    ElapsedTime progress("erasing, writing and verifying flash with " + Printable(name) + " (" +
+                         std::to_string(length) + " bytes)");
+    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
+  } else {
+    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
+  }
+  if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED && partition == nullptr)
+    return Fail(
+        call, status,
+        "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs");
+  if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED)
+    return Fail(call, status,
+                "the partition may hold no valid image now; check versions and update again");
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  const char* label = partition != nullptr ? partition->label : "selected";
+  return Succeed(call,
+                 "firmware updated: " + Printable(name) + " written to the " + label +
+                     " partition and verified (" + std::to_string(length) + " bytes)\n",
+                 JsonObject()
+                     .Add("image", name)
+                     .Add("partition", label)
+                     .Add("bytes", static_cast<std::int64_t>(length)));
+}
+
+const char kDetails[] =
+    "Writes the image in FILE to the flash partition that its name field selects\n"
+    "(bytes 32 to 39: nolva-os for the OS image, nolva-fs for the FS image) and\n"
+    "reads it back. Takes ten seconds or more; on a terminal the elapsed time is\n"
+    "shown. The new image runs after the next reboot.\n";
+
+}  // namespace
+
+const std::vector<Command> kFirmwareCommands = {
+    {"update-firmware",
+     "FILE",
+     "write a firmware image to flash and verify it",
+     {},
+     true,
+     RunUpdateFirmware,
+     kDetails},
+};
+
+}  // namespace nolvactl

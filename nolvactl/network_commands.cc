@@ -1,0 +1,118 @@
+#include "nolvactl/command.h"
+#include "nolvactl/output.h"
+#include "nolvactl/password_input.h"
+#include "nolvactl/values.h"
+
+namespace nolvactl {
+namespace {
+
+using nolva::NetworkSettings;
+
+int Show(const Invocation& call, const NetworkSettings& settings) {
+  const bool dhcp = settings.dhcp != 0;
+  const std::string human = std::string("dhcp: ") + (dhcp ? "on" : "off") +
+                            "\naddress: " + AddressText(settings.address) +
+                            "\nnetmask: " + AddressText(settings.netmask) +
+                            "\ngateway: " + AddressText(settings.gateway) + "\n";
+  return Succeed(call, human,
+                 JsonObject()
+                     .Add("dhcp", dhcp)
+                     .Add("address", AddressText(settings.address))
+                     .Add("netmask", AddressText(settings.netmask))
+                     .Add("gateway", AddressText(settings.gateway)));
+}
+
+int RunGet(Invocation& call) {
+  Caller caller;
+  const std::string problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+  NetworkSettings settings{};
+  const nolva::StatusCode status =
+      call.manager->GetNetworkSettings(caller.Name(), caller.Password(), &settings);
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  return Show(call, settings);
+}
+
+// The options' changes, checked before anything is called.
+struct Changes {
+  int dhcp = -1;  // -1: unchanged
+  bool address = false, netmask = false, gateway = false;
+  std::uint8_t addressBytes[4], netmaskBytes[4], gatewayBytes[4];
+};
+
+std::string ReadChanges(const Invocation& call, Changes* changes) {
+  if (call.options.empty()) return "nothing to change (see --help)";
+  if (call.Has("dhcp") && call.Has("static")) return "--dhcp and --static exclude each other";
+  if (call.Has("static") && call.Has("address")) return "--static already gives the address";
+  if (call.Has("dhcp")) changes->dhcp = 1;
+  const char* addressOption = call.Has("static") ? "static" : "address";
+  if (call.Has("static")) changes->dhcp = 0;
+  if (call.Has(addressOption)) {
+    changes->address = true;
+    if (!ParseAddress(call.Value(addressOption), changes->addressBytes))
+      return "--" + std::string(addressOption) + ": '" + call.Value(addressOption) +
+             "' is not a dotted-quad address";
+  }
+  if (call.Has("netmask")) {
+    changes->netmask = true;
+    if (!ParseNetmask(call.Value("netmask"), changes->netmaskBytes))
+      return "--netmask: '" + call.Value("netmask") + "' is not a netmask";
+  }
+  if (call.Has("gateway")) {
+    changes->gateway = true;
+    if (!ParseAddress(call.Value("gateway"), changes->gatewayBytes))
+      return "--gateway: '" + call.Value("gateway") + "' is not a dotted-quad address";
+  }
+  return "";
+}
+
+void Copy(std::uint8_t to[4], const std::uint8_t from[4]) {
+  for (int i = 0; i < 4; ++i)
+    to[i] = from[i];
+}
+
+int RunSet(Invocation& call) {
+  Changes changes;
+  std::string problem = ReadChanges(call, &changes);
+  if (!problem.empty()) return BadInput(call, problem);
+  Caller caller;
+  problem = PrepareCaller(call, &caller);
+  if (!problem.empty()) return BadInput(call, problem);
+
+  NetworkSettings settings{};
+  nolva::StatusCode status =
+      call.manager->GetNetworkSettings(caller.Name(), caller.Password(), &settings);
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  if (changes.dhcp >= 0) settings.dhcp = changes.dhcp;
+  if (changes.address) Copy(settings.address, changes.addressBytes);
+  if (changes.netmask) Copy(settings.netmask, changes.netmaskBytes);
+  if (changes.gateway) Copy(settings.gateway, changes.gatewayBytes);
+  status = call.manager->SetNetworkSettings(caller.Name(), caller.Password(), &settings);
+  if (status != nolva::STATUS_OK) return Fail(call, status);
+  return Show(call, settings);
+}
+
+const char kSetDetails[] =
+    "Reads the stored configuration, changes what the options give and stores it.\n"
+    "It takes effect when the device next boots.\n";
+
+}  // namespace
+
+const std::vector<Command> kNetworkCommands = {
+    {"network get", "", "show the stored IP configuration of eth0", {}, true, RunGet, ""},
+    {"network set",
+     "",
+     "change the stored IP configuration of eth0",
+     {
+         {"dhcp", nullptr, "configure eth0 by DHCP"},
+         {"static", "ADDRESS", "use the static ADDRESS (DHCP off)"},
+         {"address", "ADDRESS", "change the static address, DHCP as it was"},
+         {"netmask", "MASK", "the static netmask, e.g. 255.255.255.0"},
+         {"gateway", "ADDRESS", "the static default gateway"},
+     },
+     true,
+     RunSet,
+     kSetDetails},
+};
+
+}  // namespace nolvactl
