@@ -12,7 +12,7 @@ constexpr std::int32_t kLongestNameList = kMaxUsers * sizeof(UserEntry::name) + 
 
 }  // namespace
 
-// An account name or new password too long for its buffer is refused like
+// An account name or a password to set that is too long for its buffer is refused like
 // one the account layer finds too long: by the operation's own code, after
 // the gate.
 

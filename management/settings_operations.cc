@@ -26,14 +26,14 @@ bool Clash(Service a, Service b) {
   return a.enabled != 0 && b.enabled != 0 && a.port == b.port;
 }
 
-// A new service record is checked against itself and the stored OCP record,
+// A service record to store is checked against itself and the stored OCP record,
 // never against the service record it replaces.
 bool ServiceRecordClashes(const ServiceSettings& fresh, const OcpSettings& stored) {
   return Clash(Primary(fresh), Secondary(fresh)) || Clash(Primary(fresh), Ocp(stored)) ||
          Clash(Secondary(fresh), Ocp(stored));
 }
 
-// A new OCP record is checked only across the two records.
+// An OCP record to store is checked only across the two records.
 bool OcpRecordClashes(const OcpSettings& fresh, const ServiceSettings& stored) {
   return Clash(Ocp(fresh), Primary(stored)) || Clash(Ocp(fresh), Secondary(stored));
 }

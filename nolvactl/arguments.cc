@@ -111,18 +111,18 @@ std::string TakeOption(const std::vector<std::string>& args, std::size_t* at,
   const std::string& arg = args[*at];
   const std::size_t equals = arg.find('=');
   const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
-  const OptionSpec* spec = FindOption(options, name);
-  if (spec == nullptr) spec = FindOption(kGlobalOptions, name);
-  if (spec == nullptr) return "unknown option --" + name;
+  const OptionSpec* known = FindOption(options, name);
+  if (known == nullptr) known = FindOption(kGlobalOptions, name);
+  if (known == nullptr) return "unknown option --" + name;
   std::string value;
-  if (spec->value == nullptr) {
+  if (known->value == nullptr) {
     if (equals != std::string::npos) return "--" + name + " takes no value";
   } else if (equals != std::string::npos) {
     value = arg.substr(equals + 1);
   } else if (*at + 1 < args.size()) {
     value = args[++*at];
   } else {
-    return "--" + name + " needs a value (" + spec->value + ")";
+    return "--" + name + " needs a value (" + known->value + ")";
   }
   if (name == "json") {
     call->json = true;

@@ -25,7 +25,7 @@ enum class Kind { kSwitch, kPort, kNumber };
 
 template <typename Record>
 struct WordOption {
-  OptionSpec spec;
+  OptionSpec flag;
   std::int32_t Record::*member;
   Kind kind;
 };
@@ -129,10 +129,10 @@ std::string ReadChanges(const Invocation& call, const WordOption<Record> (&optio
                         const Word<Record> (&words)[M], std::vector<Change<Record>>* changes) {
   if (call.options.empty()) return "nothing to change (see --help)";
   for (const WordOption<Record>& option : options) {
-    if (!call.Has(option.spec.name)) continue;
+    if (!call.Has(option.flag.name)) continue;
     std::int32_t value = 0;
     std::string problem =
-        ParseWord(option.kind, option.spec.name, call.Value(option.spec.name), &value);
+        ParseWord(option.kind, option.flag.name, call.Value(option.flag.name), &value);
     if (!problem.empty()) return problem;
     changes->push_back({option.member, value});
   }
@@ -237,11 +237,11 @@ int RunLoadSettings(Invocation& call) {
 
 template <typename Record, std::size_t N>
 std::vector<OptionSpec> SetOptions(const WordOption<Record> (&options)[N]) {
-  std::vector<OptionSpec> specs;
+  std::vector<OptionSpec> flags;
   for (const WordOption<Record>& option : options)
-    specs.push_back(option.spec);
-  specs.push_back(kSetWordsOption);
-  return specs;
+    flags.push_back(option.flag);
+  flags.push_back(kSetWordsOption);
+  return flags;
 }
 
 const char kSetDetails[] =
