@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   nolva::board::ClearLog();
   nolva::board::ClearFault(board, "mtd-short-writes");
   nolva::board::ClearFault(board, "mtd-erasesize-zero");
-  if (how & 4) nolva::board::SetFault(board, "mtd-short-writes", std::to_string(1 + how % 97));
+  if (how & 4)
+    nolva::board::SetFault(board, "mtd-short-writes", std::to_string(512 * (1 + how % 8)));
   if ((how & 0x18) == 0x18) nolva::board::SetFault(board, "mtd-erasesize-zero");
 
   const char* target = Selected(image.data(), length);
