@@ -113,6 +113,20 @@ const SaveCase kSaves[] = {
        m.SaveUsers(&table);
      },
      {"/flash/nolva_user"}},
+    {"SaveUsersOfMoreThanOneWrite",
+     [](DeviceManager& m) {
+       SaveAccounts(m, {"admin", "bob"});
+     },
+     [](DeviceManager& m) {
+       UserTable table = Accounts(m, {"admin"});
+       while (table.count < 120) {
+         UserEntry& entry = table.entries[table.count];
+         std::snprintf(entry.name, sizeof entry.name, "user%d", table.count++);
+         std::memcpy(entry.digest, table.entries[0].digest, sizeof entry.digest);
+       }
+       m.SaveUsers(&table);
+     },
+     {"/flash/nolva_user"}},
     {"ResetUsers",
      [](DeviceManager& m) {
        SaveAccounts(m, {"admin", "bob"});

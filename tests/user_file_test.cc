@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -98,6 +99,23 @@ TEST_F(UserFile, FileThatCannotBeReadIsNeitherResetNorReplaced) {
   std::filesystem::create_symlink("nolva_user", Board() + "/flash/nolva_user");
   EXPECT_EQ(manager.Login(u"admin", u"kevla"), STATUS_AUTH_FAILED);
   EXPECT_TRUE(std::filesystem::is_symlink(Board() + "/flash/nolva_user"));
+}
+
+TEST_F(UserFile, FullTableOfLongestFieldsIsSavedWholeInFewWrites) {
+  UserTable table = {};
+  std::string expected;
+  for (int i = 0; i < kMaxUsers; ++i) {
+    UserEntry& entry = table.entries[table.count++];
+    std::snprintf(entry.name, sizeof entry.name, "%019d", i);
+    std::snprintf(entry.digest, sizeof entry.digest, "%039d", i);
+    expected += std::string(entry.name) + ":" + entry.digest + "\n";
+  }
+  ASSERT_EQ(manager.SaveUsers(&table), 0);
+  EXPECT_EQ(Users(), expected);
+  int writes = 0;
+  for (const std::string& line : LogLines())
+    writes += line.rfind("write /flash/nolva_user.tmp", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(writes, 4);  // 15616 bytes in 4 KiB pieces, not a write per account
 }
 
 TEST_F(UserFile, FreshBoardWithReadOnlyFlashAdmitsNobody) {
