@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/record_bytes.h"
 #include "tests/support/board_test.h"
 
 namespace nolva {
@@ -11,10 +12,8 @@ namespace {
 using test::BoardTest;
 using test::ProgramResult;
 
-const std::string kDefaultRecord("\x01\x00\x00\x00\xC0\xA8\x00\xDF\xFF\xFF\xFF\x00\xC0\xA8\x00\x01",
-                                 16);
-const std::string kStaticRecord("\x00\x00\x00\x00\x0A\x00\x00\x05\xFF\x00\x00\x00\x0A\x00\x00\x01",
-                                16);
+const std::string& kDefaultRecord = kNetworkDefaultBytes;
+const std::string& kStaticRecord = kNetworkStaticBytes;
 const std::string kDhcpInterfaces =
     "auto lo eth0\n"
     "iface lo inet loopback\n"

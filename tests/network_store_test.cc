@@ -5,6 +5,7 @@
 #include <string>
 
 #include "store/device_manager.h"
+#include "tests/record_bytes.h"
 #include "tests/support/board_test.h"
 
 namespace nolva {
@@ -13,14 +14,8 @@ namespace {
 using test::BoardTest;
 using test::ProgramResult;
 
-const std::string kDefaultBytes("\x01\x00\x00\x00\xC0\xA8\x00\xDF\xFF\xFF\xFF\x00\xC0\xA8\x00\x01",
-                                16);
-const std::string kStaticBytes("\x00\x00\x00\x00\x0A\x00\x00\x05\xFF\x00\x00\x00\x0A\x00\x00\x01",
-                               16);
-
-std::string BytesOf(const NetworkSettings& settings) {
-  return std::string(reinterpret_cast<const char*>(&settings), sizeof settings);
-}
+const std::string& kDefaultBytes = kNetworkDefaultBytes;
+const std::string& kStaticBytes = kNetworkStaticBytes;
 
 NetworkSettings FilledWith(unsigned char byte) {
   NetworkSettings settings;

@@ -32,6 +32,13 @@ Record RecordOf(const std::vector<std::int32_t>& words) {
   return record;
 }
 
+// The network record as stored: factory default (DHCP), and a static one
+// (10.0.0.5/255.0.0.0 via 10.0.0.1).
+inline const std::string kNetworkDefaultBytes(
+    "\x01\x00\x00\x00\xC0\xA8\x00\xDF\xFF\xFF\xFF\x00\xC0\xA8\x00\x01", 16);
+inline const std::string kNetworkStaticBytes(
+    "\x00\x00\x00\x00\x0A\x00\x00\x05\xFF\x00\x00\x00\x0A\x00\x00\x01", 16);
+
 inline const std::vector<std::int32_t> kServiceDefaults = {1, 1, 1,     9100,   300000, 1,
                                                            0, 1, 11110, 300000, 1};
 inline const std::vector<std::int32_t> kOcpDefaults = {1, 1, 0, 0, 1, 23, 300000};
