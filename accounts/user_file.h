@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "accounts/user_table.h"
+#include "store/user_table.h"
 
 namespace nolva {
 

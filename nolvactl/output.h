@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "management/status_codes.h"
 #include "nolvactl/command.h"
+#include "store/status_codes.h"
 
 namespace nolvactl {
 

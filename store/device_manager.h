@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "accounts/user_table.h"
-#include "management/status_codes.h"
 #include "store/settings_records.h"
+#include "store/status_codes.h"
+#include "store/user_table.h"
 
 namespace nolva {
 

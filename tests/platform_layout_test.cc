@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "accounts/user_table.h"
 #include "boot/boot.h"
 #include "store/settings_records.h"
+#include "store/user_table.h"
 
 namespace nolva {
 namespace {
