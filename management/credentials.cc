@@ -40,4 +40,10 @@ bool AdmitAdminOrSelf(DeviceManager& manager, const Credentials& caller, const c
   return PasswordVerifies(manager, caller);
 }
 
+// Login is the gate alone: it says whether the caller may manage the device.
+StatusCode DeviceManager::Login(const char16_t* userName, const char16_t* password) {
+  Credentials caller(userName, password);
+  return AdmitAdmin(*this, caller) ? STATUS_OK : STATUS_AUTH_FAILED;
+}
+
 }  // namespace nolva
