@@ -20,6 +20,11 @@ for file in bin/nolvactl sbin/nolva-boot etc/init.d/nolva-boot \
 done
 sh -n "$prefix/etc/init.d/nolva-boot"
 
+# Only the public headers: the internal ones stay in the source tree.
+headers=$(cd "$prefix/include/nolva" && find . -type f | sort | tr '\n' ' ')
+[ "$headers" = "./boot/boot.h ./store/device_manager.h ./store/settings_records.h ./store/status_codes.h ./store/user_table.h " ] ||
+  { echo "installed headers: $headers" >&2; exit 1; }
+
 # The init script is a component of its own.
 cmake --install "$build" --prefix "$work/init-only" --component init >/dev/null
 [ "$(cd "$work/init-only" && find . -type f)" = "./etc/init.d/nolva-boot" ] ||
