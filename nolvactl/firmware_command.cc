@@ -97,14 +97,12 @@ class ElapsedTime {
   std::thread thread_;  // last: starts once the rest is ready
 };
 
-int RunUpdateFirmware(Invocation& call) {
-  std::vector<std::uint8_t> image;
-  std::string problem = ReadImage(call.operands[0], &image);
-  if (!problem.empty()) return BadInput(call, problem);
-  Caller caller;
-  problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+std::string CheckImage(Invocation& call) {
+  return ReadImage(call.operands[0], &call.image);
+}
 
+Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
+  const std::vector<std::uint8_t>& image = call.image;
   const std::string name = ImageName(image);
   const Partition* partition = PartitionOf(name);
   const std::int32_t length = static_cast<std::int32_t>(image.size());
@@ -112,26 +110,28 @@ int RunUpdateFirmware(Invocation& call) {
   if (!call.json && isatty(STDERR_FILENO)) {
     ElapsedTime progress("erasing, writing and verifying flash with " + Printable(name) + " (" +
                          std::to_string(length) + " bytes)");
-    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
+    status = call.manager->UpdateFirmware(who.caller.Name(), who.caller.Password(), image.data(),
+                                          length);
   } else {
-    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
+    status = call.manager->UpdateFirmware(who.caller.Name(), who.caller.Password(), image.data(),
+                                          length);
   }
-  if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED && partition == nullptr)
-    return Fail(
-        call, status,
-        "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs");
-  if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED)
-    return Fail(call, status,
-                "the partition may hold no valid image now; check versions and update again");
-  if (status != nolva::STATUS_OK) return Fail(call, status);
   const char* label = partition != nullptr ? partition->label : "selected";
-  return Succeed(call,
-                 "firmware updated: " + Printable(name) + " written to the " + label +
-                     " partition and verified (" + std::to_string(length) + " bytes)\n",
-                 JsonObject()
-                     .Add("image", name)
-                     .Add("partition", label)
-                     .Add("bytes", static_cast<std::int64_t>(length)));
+  Outcome outcome{status,
+                  "firmware updated: " + Printable(name) + " written to the " + label +
+                      " partition and verified (" + std::to_string(length) + " bytes)\n",
+                  JsonObject()
+                      .Add("image", name)
+                      .Add("partition", label)
+                      .Add("bytes", static_cast<std::int64_t>(length))};
+  if (status != nolva::STATUS_FIRMWARE_UPDATE_FAILED) return outcome;
+  if (partition == nullptr) {
+    outcome.hint =
+        "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs";
+  } else {
+    outcome.hint = "the partition may hold no valid image now; check versions and update again";
+  }
+  return outcome;
 }
 
 const char kDetails[] =
@@ -143,13 +143,8 @@ const char kDetails[] =
 }  // namespace
 
 const std::vector<Command> kFirmwareCommands = {
-    {"update-firmware",
-     "FILE",
-     "write a firmware image to flash and verify it",
-     {},
-     true,
-     RunUpdateFirmware,
-     kDetails},
+    {"update-firmware", "FILE", "write a firmware image to flash and verify it", kNoOptions,
+     CheckImage, Needs::kCredentials, RunUpdateFirmware, kDetails},
 };
 
 }  // namespace nolvactl
