@@ -101,11 +101,46 @@ std::string CheckImage(Invocation& call) {
   return ReadImage(call.operands[0], &call.image);
 }
 
+// The name field of each partition, or "" when it cannot be read.
+struct Versions {
+  std::string os;
+  std::string fs;
+  const std::string& Of(const Partition& partition) const {
+    return &partition == &kPartitions[0] ? os : fs;
+  }
+};
+
+Versions ReadVersions(const Invocation& call, const Credentials& who) {
+  char16_t os[33] = {};
+  char16_t fs[33] = {};
+  if (call.manager->GetFirmwareVersions(who.caller.Name(), who.caller.Password(), os, fs) !=
+      nolva::STATUS_OK)
+    return {};
+  return {Narrow(os), Narrow(fs)};
+}
+
+bool Erased(const std::string& name) {
+  return !name.empty() && name.find_first_not_of('\xFF') == std::string::npos;
+}
+
+// A failed update says nothing of how far it got. Erasing starts with the
+// block that holds the name field, so a name that outlived the update, and
+// that is not the new image's own, shows that nothing was erased.
+std::string FailedUpdateHint(const Partition& partition, const std::string& name,
+                             const std::string& before, const std::string& after) {
+  const std::string where = std::string("the ") + partition.label + " partition";
+  if (Erased(after)) return where + " is erased and holds no valid image now; update again";
+  if (!after.empty() && after == before && after != name)
+    return "nothing was erased: " + where + " still holds " + Printable(after);
+  return "the partition may hold no valid image now; check versions and update again";
+}
+
 Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
   const std::vector<std::uint8_t>& image = call.image;
   const std::string name = ImageName(image);
   const Partition* partition = PartitionOf(name);
   const std::int32_t length = static_cast<std::int32_t>(image.size());
+  const Versions before = partition != nullptr ? ReadVersions(call, who) : Versions{};
   nolva::StatusCode status;
   if (!call.json && isatty(STDERR_FILENO)) {
     ElapsedTime progress("erasing, writing and verifying flash with " + Printable(name) + " (" +
@@ -129,7 +164,8 @@ Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
     outcome.hint =
         "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs";
   } else {
-    outcome.hint = "the partition may hold no valid image now; check versions and update again";
+    outcome.hint = FailedUpdateHint(*partition, name, before.Of(*partition),
+                                    ReadVersions(call, who).Of(*partition));
   }
   return outcome;
 }
