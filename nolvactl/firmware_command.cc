@@ -11,6 +11,7 @@
 #include <fstream>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -141,16 +142,13 @@ Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
   const Partition* partition = PartitionOf(name);
   const std::int32_t length = static_cast<std::int32_t>(image.size());
   const Versions before = partition != nullptr ? ReadVersions(call, who) : Versions{};
-  nolva::StatusCode status;
-  if (!call.json && isatty(STDERR_FILENO)) {
-    ElapsedTime progress("erasing, writing and verifying flash with " + Printable(name) + " (" +
-                         std::to_string(length) + " bytes)");
-    status = call.manager->UpdateFirmware(who.caller.Name(), who.caller.Password(), image.data(),
-                                          length);
-  } else {
-    status = call.manager->UpdateFirmware(who.caller.Name(), who.caller.Password(), image.data(),
-                                          length);
-  }
+  std::optional<ElapsedTime> progress;
+  if (!call.json && isatty(STDERR_FILENO))
+    progress.emplace("erasing, writing and verifying flash with " + Printable(name) + " (" +
+                     std::to_string(length) + " bytes)");
+  const nolva::StatusCode status =
+      call.manager->UpdateFirmware(who.caller.Name(), who.caller.Password(), image.data(), length);
+  progress.reset();
   const char* label = partition != nullptr ? partition->label : "selected";
   Outcome outcome{status,
                   "firmware updated: " + Printable(name) + " written to the " + label +
