@@ -22,107 +22,71 @@ std::string CheckName(const std::string& name) {
   return "";
 }
 
-const OptionSpec kNewPasswordFile = {"new-password-file", "FILE",
-                                     "read the new password from the first line of FILE"};
+const std::vector<OptionSpec> kNewPasswordFile = {
+    {"new-password-file", "FILE", "read the new password from the first line of FILE"}};
+const std::vector<OptionSpec> kForceOption = {{"force", nullptr, "also when NAME is admin"}};
 
 const char kNewPasswordDetails[] =
     "The new password comes from --new-password-file FILE, else from the\n"
     "environment variable NOLVA_NEW_PASSWORD, else it is asked for twice without\n"
     "echo on a terminal. At most 32 bytes.\n";
 
-// Checks the account name, then fetches the caller's password and the
-// account's new one, in the order a prompt asks for them.
-std::string Prepare(const Invocation& call, bool newPassword, Caller* caller, Caller* account) {
-  const std::string& name = call.operands[0];
-  std::string problem = CheckName(name);
-  if (problem.empty()) problem = PrepareCaller(call, caller);
-  Secret password;
-  if (problem.empty() && newPassword) problem = NewPassword(call, name, &password);
-  if (problem.empty()) account->Set(name, password.Text());
-  return problem;
+std::string CheckAccount(Invocation& call) {
+  return CheckName(call.operands[0]);
 }
 
-int RunPasswd(Invocation& call) {
-  Caller caller;
-  Caller account;
-  const std::string problem = Prepare(call, true, &caller, &account);
-  if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status = call.manager->ChangePassword(caller.Name(), caller.Password(),
-                                                         account.Name(), account.Password());
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Succeed(call, "password changed for " + call.operands[0] + "\n",
-                 JsonObject().Add("account", call.operands[0]));
-}
-
-int RunAdd(Invocation& call) {
-  Caller caller;
-  Caller account;
-  const std::string problem = Prepare(call, true, &caller, &account);
-  if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status =
-      call.manager->AddUser(caller.Name(), caller.Password(), account.Name(), account.Password());
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Succeed(call, "account " + call.operands[0] + " added\n",
-                 JsonObject().Add("account", call.operands[0]));
-}
-
-int RunDelete(Invocation& call) {
-  // Without "admin" the device takes no management call until a factory reset,
-  // and that needs "admin" too.
+// Without "admin" the device takes no management call until a factory reset,
+// and that needs "admin" too.
+std::string CheckDeletion(Invocation& call) {
   if (call.operands[0] == "admin" && !call.Has("force"))
-    return BadInput(call, "deleting admin locks everyone out of the device; add --force");
-  Caller caller;
-  Caller account;
-  const std::string problem = Prepare(call, false, &caller, &account);
-  if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status =
-      call.manager->DeleteUser(caller.Name(), caller.Password(), account.Name());
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Succeed(call, "account " + call.operands[0] + " deleted\n",
-                 JsonObject().Add("account", call.operands[0]));
+    return "deleting admin locks everyone out of the device; add --force";
+  return CheckName(call.operands[0]);
 }
 
-int RunList(Invocation& call) {
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+JsonObject Account(const Invocation& call) {
+  return JsonObject().Add("account", call.operands[0]);
+}
+
+Outcome RunPasswd(const Invocation& call, const Credentials& who) {
+  return {call.manager->ChangePassword(who.caller.Name(), who.caller.Password(), who.account.Name(),
+                                       who.account.Password()),
+          "password changed for " + call.operands[0] + "\n", Account(call)};
+}
+
+Outcome RunAdd(const Invocation& call, const Credentials& who) {
+  return {call.manager->AddUser(who.caller.Name(), who.caller.Password(), who.account.Name(),
+                                who.account.Password()),
+          "account " + call.operands[0] + " added\n", Account(call)};
+}
+
+Outcome RunDelete(const Invocation& call, const Credentials& who) {
+  return {call.manager->DeleteUser(who.caller.Name(), who.caller.Password(),
+                                   Wide(call.operands[0]).c_str()),
+          "account " + call.operands[0] + " deleted\n", Account(call)};
+}
+
+Outcome RunList(const Invocation& call, const Credentials& who) {
   std::u16string list(kListCapacity, u'\0');
   const StatusCode status =
-      call.manager->ListUsers(caller.Name(), caller.Password(), &list[0], kListCapacity);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
+      call.manager->ListUsers(who.caller.Name(), who.caller.Password(), &list[0], kListCapacity);
   const std::string text = Narrow(list.c_str());
   std::string names = "[";
   std::size_t start = 0;
   for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     names += (start == 0 ? "" : ",") + JsonString(text.substr(start, end - start));
-  return Succeed(call, Printable(text), JsonObject().AddRaw("users", names + "]"));
+  return {status, Printable(text), JsonObject().AddRaw("users", names + "]")};
 }
 
 }  // namespace
 
 const std::vector<Command> kAccountCommands = {
-    {"passwd",
-     "ACCOUNT",
-     "set the password of ACCOUNT (admin: any account; others: their own)",
-     {kNewPasswordFile},
-     true,
-     RunPasswd,
-     kNewPasswordDetails},
-    {"user add",
-     "NAME",
-     "add the account NAME",
-     {kNewPasswordFile},
-     true,
-     RunAdd,
-     kNewPasswordDetails},
-    {"user del",
-     "NAME",
-     "delete the account NAME",
-     {{"force", nullptr, "also when NAME is admin"}},
-     true,
-     RunDelete,
-     ""},
-    {"user list", "", "list the accounts", {}, true, RunList, ""},
+    {"passwd", "ACCOUNT", "set the password of ACCOUNT (admin: any account; others: their own)",
+     kNewPasswordFile, CheckAccount, Needs::kNewPassword, RunPasswd, kNewPasswordDetails},
+    {"user add", "NAME", "add the account NAME", kNewPasswordFile, CheckAccount,
+     Needs::kNewPassword, RunAdd, kNewPasswordDetails},
+    {"user del", "NAME", "delete the account NAME", kForceOption, CheckDeletion,
+     Needs::kCredentials, RunDelete, ""},
+    {"user list", "", "list the accounts", kNoOptions, nullptr, Needs::kCredentials, RunList, ""},
 };
 
 }  // namespace nolvactl

@@ -168,9 +168,9 @@ std::string CommandHelp(const Command& command) {
   for (const OptionSpec& option : kGlobalOptions) {
     const bool credential =
         std::string(option.name) == "user" || std::string(option.name) == "password-file";
-    if (command.gated || !credential) text += OptionLines({option});
+    if (command.needs != Needs::kNothing || !credential) text += OptionLines({option});
   }
-  if (command.gated) text += std::string("\n") + kPasswordHelp;
+  if (command.needs != Needs::kNothing) text += std::string("\n") + kPasswordHelp;
   return text + "\n" + kExitTable;
 }
 

@@ -1,8 +1,9 @@
-// What every nolvactl command is made of: its name, its options, its help
-// and the function that runs it.
+// What every nolvactl command is made of: its name, its options, its help,
+// what it needs before it runs and the action that calls the device.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,16 +27,33 @@ struct OptionSpec {
   const char* help;
 };
 
-struct Invocation;
-using RunFunction = int (*)(Invocation& call);
+inline const std::vector<OptionSpec> kNoOptions = {};
 
+struct Invocation;
+struct Credentials;  // password_input.h
+struct Outcome;      // output.h
+
+// Refuses bad input before anything is called: returns the problem, or "".
+// It may keep what it read in the invocation for the action.
+using Check = std::string (*)(Invocation& call);
+// Calls the device and tells what came of it.
+using Action = Outcome (*)(const Invocation& call, const Credentials& who);
+
+enum class Needs {
+  kNothing,
+  kCredentials,  // the caller's name and password
+  kNewPassword,  // those, then a new password for the account operand
+};
+
+// Every command runs the same way: check, credentials, action.
 struct Command {
   const char* name;      // "user add"
   const char* operands;  // "NAME", or "" when it takes none
   const char* summary;
   std::vector<OptionSpec> options;
-  bool gated;  // takes the caller's credentials
-  RunFunction run;
+  Check check;  // nullptr: the command line says all there is to check
+  Needs needs;
+  Action run;
   const char* details;  // further help text, or ""
 };
 
@@ -48,6 +66,7 @@ struct Invocation {
   bool json = false;
   std::string user = "admin";
   std::string passwordFile;
+  std::vector<std::uint8_t> image;  // update-firmware: the file, as its check read it
 
   bool Has(const char* name) const { return options.count(name) != 0; }
   const std::string& Value(const char* name) const { return options.at(name); }

@@ -12,15 +12,12 @@ using nolva::StatusCode;
 constexpr std::int32_t kUsbCapacity = 4096;
 constexpr int kRebootDelay = 5;  // seconds, fixed by the device
 
-int RunMac(Invocation& call) {
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+Outcome RunMac(const Invocation& call, const Credentials& who) {
   char16_t mac[18] = {};
-  const StatusCode status = call.manager->GetMacAddress(caller.Name(), caller.Password(), mac);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
+  const StatusCode status =
+      call.manager->GetMacAddress(who.caller.Name(), who.caller.Password(), mac);
   const std::string text = Narrow(mac);
-  return Succeed(call, "mac: " + text + "\n", JsonObject().Add("mac", text));
+  return {status, "mac: " + text + "\n", JsonObject().Add("mac", text)};
 }
 
 // An erased partition reads as 0xFF bytes, not as a version.
@@ -29,23 +26,19 @@ std::string VersionText(const std::string& text) {
   return Printable(text);
 }
 
-int RunVersions(Invocation& call) {
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+Outcome RunVersions(const Invocation& call, const Credentials& who) {
   char16_t os[33] = {};
   char16_t fs[33] = {};
   const StatusCode status =
-      call.manager->GetFirmwareVersions(caller.Name(), caller.Password(), os, fs);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
+      call.manager->GetFirmwareVersions(who.caller.Name(), who.caller.Password(), os, fs);
   const std::string osText = Narrow(os);
   const std::string fsText = Narrow(fs);
-  return Succeed(call, "os: " + VersionText(osText) + "\nfs: " + VersionText(fsText) + "\n",
-                 JsonObject().Add("os", osText).Add("fs", fsText));
+  return {status, "os: " + VersionText(osText) + "\nfs: " + VersionText(fsText) + "\n",
+          JsonObject().Add("os", osText).Add("fs", fsText)};
 }
 
 // "PORT 1:  Flash Disk\n" lines into "port 1: Flash Disk" and JSON rows.
-int ShowPorts(const Invocation& call, const std::string& text) {
+Outcome ShowPorts(StatusCode status, const std::string& text) {
   std::string human;
   std::string rows = "[";
   std::size_t start = 0;
@@ -65,46 +58,40 @@ int ShowPorts(const Invocation& call, const std::string& text) {
       row.Add("product", product);
     rows += (rows.size() > 1 ? "," : "") + row.Text();
   }
-  return Succeed(call, human, JsonObject().AddRaw("ports", rows + "]"));
+  return {status, human, JsonObject().AddRaw("ports", rows + "]")};
 }
 
-int RunUsb(Invocation& call) {
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+Outcome RunUsb(const Invocation& call, const Credentials& who) {
   std::u16string text(kUsbCapacity, u'\0');
   const StatusCode status =
-      call.manager->GetUsbPorts(caller.Name(), caller.Password(), &text[0], kUsbCapacity);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return ShowPorts(call, Narrow(text.c_str()));
+      call.manager->GetUsbPorts(who.caller.Name(), who.caller.Password(), &text[0], kUsbCapacity);
+  return ShowPorts(status, Narrow(text.c_str()));
 }
 
-int RunReboot(Invocation& call) {
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status = call.manager->Reboot(caller.Name(), caller.Password());
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Succeed(
-      call,
-      "reboot scheduled: the device restarts in " + std::to_string(kRebootDelay) + " seconds\n",
-      JsonObject().Add("rebootIn", static_cast<std::int64_t>(kRebootDelay)));
+JsonObject Restart() {
+  return JsonObject().Add("rebootIn", static_cast<std::int64_t>(kRebootDelay));
 }
 
-int RunFactoryReset(Invocation& call) {
-  if (!call.Has("yes") &&
-      !Confirm("Delete every account and setting of the device and restart it?"))
-    return BadInput(call, "not confirmed: add --yes to reset without a question");
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
-  const StatusCode status = call.manager->FactoryReset(caller.Name(), caller.Password());
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Succeed(call,
-                 "factory reset: accounts and settings deleted; the device restarts in " +
-                     std::to_string(kRebootDelay) + " seconds\n",
-                 JsonObject().Add("rebootIn", static_cast<std::int64_t>(kRebootDelay)));
+Outcome RunReboot(const Invocation& call, const Credentials& who) {
+  return {call.manager->Reboot(who.caller.Name(), who.caller.Password()),
+          "reboot scheduled: the device restarts in " + std::to_string(kRebootDelay) + " seconds\n",
+          Restart()};
 }
+
+std::string CheckConfirmed(Invocation& call) {
+  if (call.Has("yes") || Confirm("Delete every account and setting of the device and restart it?"))
+    return "";
+  return "not confirmed: add --yes to reset without a question";
+}
+
+Outcome RunFactoryReset(const Invocation& call, const Credentials& who) {
+  return {call.manager->FactoryReset(who.caller.Name(), who.caller.Password()),
+          "factory reset: accounts and settings deleted; the device restarts in " +
+              std::to_string(kRebootDelay) + " seconds\n",
+          Restart()};
+}
+
+const std::vector<OptionSpec> kYesOption = {{"yes", nullptr, "do not ask for confirmation"}};
 
 const char kFactoryResetDetails[] =
     "Deletes the stored accounts and settings and restarts the device, which then\n"
@@ -114,23 +101,16 @@ const char kFactoryResetDetails[] =
 }  // namespace
 
 const std::vector<Command> kDeviceCommands = {
-    {"mac", "", "show the hardware address of eth0", {}, true, RunMac, ""},
-    {"versions",
-     "",
-     "show the versions of the OS and FS images in flash",
-     {},
-     true,
-     RunVersions,
-     ""},
-    {"usb", "", "show what is plugged into each port of the USB hub", {}, true, RunUsb, ""},
-    {"reboot", "", "restart the device in 5 seconds", {}, true, RunReboot, ""},
-    {"factory-reset",
-     "",
-     "delete all accounts and settings, then restart",
-     {{"yes", nullptr, "do not ask for confirmation"}},
-     true,
-     RunFactoryReset,
-     kFactoryResetDetails},
+    {"mac", "", "show the hardware address of eth0", kNoOptions, nullptr, Needs::kCredentials,
+     RunMac, ""},
+    {"versions", "", "show the versions of the OS and FS images in flash", kNoOptions, nullptr,
+     Needs::kCredentials, RunVersions, ""},
+    {"usb", "", "show what is plugged into each port of the USB hub", kNoOptions, nullptr,
+     Needs::kCredentials, RunUsb, ""},
+    {"reboot", "", "restart the device in 5 seconds", kNoOptions, nullptr, Needs::kCredentials,
+     RunReboot, ""},
+    {"factory-reset", "", "delete all accounts and settings, then restart", kYesOption,
+     CheckConfirmed, Needs::kCredentials, RunFactoryReset, kFactoryResetDetails},
 };
 
 }  // namespace nolvactl

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -97,41 +98,74 @@ class ElapsedTime {
   std::thread thread_;  // last: starts once the rest is ready
 };
 
-int RunUpdateFirmware(Invocation& call) {
-  std::vector<std::uint8_t> image;
-  std::string problem = ReadImage(call.operands[0], &image);
-  if (!problem.empty()) return BadInput(call, problem);
-  Caller caller;
-  problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+std::string CheckImage(Invocation& call) {
+  return ReadImage(call.operands[0], &call.image);
+}
 
+// The name field of each partition, or "" when it cannot be read.
+struct Versions {
+  std::string os;
+  std::string fs;
+  const std::string& Of(const Partition& partition) const {
+    return &partition == &kPartitions[0] ? os : fs;
+  }
+};
+
+Versions ReadVersions(const Invocation& call, const Credentials& who) {
+  char16_t os[33] = {};
+  char16_t fs[33] = {};
+  if (call.manager->GetFirmwareVersions(who.caller.Name(), who.caller.Password(), os, fs) !=
+      nolva::STATUS_OK)
+    return {};
+  return {Narrow(os), Narrow(fs)};
+}
+
+bool Erased(const std::string& name) {
+  return !name.empty() && name.find_first_not_of('\xFF') == std::string::npos;
+}
+
+// A failed update says nothing of how far it got. Erasing starts with the
+// block that holds the name field, so a name that outlived the update, and
+// that is not the new image's own, shows that nothing was erased.
+std::string FailedUpdateHint(const Partition& partition, const std::string& name,
+                             const std::string& before, const std::string& after) {
+  const std::string where = std::string("the ") + partition.label + " partition";
+  if (Erased(after)) return where + " is erased and holds no valid image now; update again";
+  if (!after.empty() && after == before && after != name)
+    return "nothing was erased: " + where + " still holds " + Printable(after);
+  return "the partition may hold no valid image now; check versions and update again";
+}
+
+Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
+  const std::vector<std::uint8_t>& image = call.image;
   const std::string name = ImageName(image);
   const Partition* partition = PartitionOf(name);
   const std::int32_t length = static_cast<std::int32_t>(image.size());
-  nolva::StatusCode status;
-  if (!call.json && isatty(STDERR_FILENO)) {
-    ElapsedTime progress("erasing, writing and verifying flash with " + Printable(name) + " (" +
-                         std::to_string(length) + " bytes)");
-    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
-  } else {
-    status = call.manager->UpdateFirmware(caller.Name(), caller.Password(), image.data(), length);
-  }
-  if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED && partition == nullptr)
-    return Fail(
-        call, status,
-        "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs");
-  if (status == nolva::STATUS_FIRMWARE_UPDATE_FAILED)
-    return Fail(call, status,
-                "the partition may hold no valid image now; check versions and update again");
-  if (status != nolva::STATUS_OK) return Fail(call, status);
+  const Versions before = partition != nullptr ? ReadVersions(call, who) : Versions{};
+  std::optional<ElapsedTime> progress;
+  if (!call.json && isatty(STDERR_FILENO))
+    progress.emplace("erasing, writing and verifying flash with " + Printable(name) + " (" +
+                     std::to_string(length) + " bytes)");
+  const nolva::StatusCode status =
+      call.manager->UpdateFirmware(who.caller.Name(), who.caller.Password(), image.data(), length);
+  progress.reset();
   const char* label = partition != nullptr ? partition->label : "selected";
-  return Succeed(call,
-                 "firmware updated: " + Printable(name) + " written to the " + label +
-                     " partition and verified (" + std::to_string(length) + " bytes)\n",
-                 JsonObject()
-                     .Add("image", name)
-                     .Add("partition", label)
-                     .Add("bytes", static_cast<std::int64_t>(length)));
+  Outcome outcome{status,
+                  "firmware updated: " + Printable(name) + " written to the " + label +
+                      " partition and verified (" + std::to_string(length) + " bytes)\n",
+                  JsonObject()
+                      .Add("image", name)
+                      .Add("partition", label)
+                      .Add("bytes", static_cast<std::int64_t>(length))};
+  if (status != nolva::STATUS_FIRMWARE_UPDATE_FAILED) return outcome;
+  if (partition == nullptr) {
+    outcome.hint =
+        "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs";
+  } else {
+    outcome.hint = FailedUpdateHint(*partition, name, before.Of(*partition),
+                                    ReadVersions(call, who).Of(*partition));
+  }
+  return outcome;
 }
 
 const char kDetails[] =
@@ -143,13 +177,8 @@ const char kDetails[] =
 }  // namespace
 
 const std::vector<Command> kFirmwareCommands = {
-    {"update-firmware",
-     "FILE",
-     "write a firmware image to flash and verify it",
-     {},
-     true,
-     RunUpdateFirmware,
-     kDetails},
+    {"update-firmware", "FILE", "write a firmware image to flash and verify it", kNoOptions,
+     CheckImage, Needs::kCredentials, RunUpdateFirmware, kDetails},
 };
 
 }  // namespace nolvactl

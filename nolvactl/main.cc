@@ -8,6 +8,7 @@
 #include "nolvactl/arguments.h"
 #include "nolvactl/command.h"
 #include "nolvactl/output.h"
+#include "nolvactl/password_input.h"
 
 using namespace nolvactl;
 
@@ -17,6 +18,20 @@ const std::vector<const std::vector<Command>*> kGroups = {
     &kLoginCommands,   &kDeviceCommands,  &kFirmwareCommands,
     &kAccountCommands, &kNetworkCommands, &kServiceCommands,
 };
+
+// Bad input is refused before a password is asked for, and both before
+// anything is called on the device.
+int Execute(Invocation& call) {
+  const Command& command = *call.command;
+  Credentials who;
+  std::string problem = command.check != nullptr ? command.check(call) : "";
+  if (problem.empty() && command.needs != Needs::kNothing)
+    problem = PrepareCaller(call, &who.caller);
+  if (problem.empty() && command.needs == Needs::kNewPassword)
+    problem = PrepareAccount(call, &who.account);
+  if (!problem.empty()) return BadInput(call, problem);
+  return Report(call, command.run(call, who));
+}
 
 }  // namespace
 
@@ -37,7 +52,7 @@ int main(int argc, char** argv) {
     }
     nolva::DeviceManager manager;
     line.call.manager = &manager;
-    return line.call.command->run(line.call);
+    return Execute(line.call);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "nolvactl: %s\n", e.what());
     return kExitFailed;

@@ -8,29 +8,24 @@ namespace {
 
 using nolva::NetworkSettings;
 
-int Show(const Invocation& call, const NetworkSettings& settings) {
+Outcome Show(nolva::StatusCode status, const NetworkSettings& settings) {
   const bool dhcp = settings.dhcp != 0;
   const std::string human = std::string("dhcp: ") + (dhcp ? "on" : "off") +
                             "\naddress: " + AddressText(settings.address) +
                             "\nnetmask: " + AddressText(settings.netmask) +
                             "\ngateway: " + AddressText(settings.gateway) + "\n";
-  return Succeed(call, human,
-                 JsonObject()
-                     .Add("dhcp", dhcp)
-                     .Add("address", AddressText(settings.address))
-                     .Add("netmask", AddressText(settings.netmask))
-                     .Add("gateway", AddressText(settings.gateway)));
+  return {status, human,
+          JsonObject()
+              .Add("dhcp", dhcp)
+              .Add("address", AddressText(settings.address))
+              .Add("netmask", AddressText(settings.netmask))
+              .Add("gateway", AddressText(settings.gateway))};
 }
 
-int RunGet(Invocation& call) {
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+Outcome RunGet(const Invocation& call, const Credentials& who) {
   NetworkSettings settings{};
-  const nolva::StatusCode status =
-      call.manager->GetNetworkSettings(caller.Name(), caller.Password(), &settings);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Show(call, settings);
+  return Show(call.manager->GetNetworkSettings(who.caller.Name(), who.caller.Password(), &settings),
+              settings);
 }
 
 // The options' changes, checked before anything is called.
@@ -71,26 +66,33 @@ void Copy(std::uint8_t to[4], const std::uint8_t from[4]) {
     to[i] = from[i];
 }
 
-int RunSet(Invocation& call) {
+std::string CheckChanges(Invocation& call) {
   Changes changes;
-  std::string problem = ReadChanges(call, &changes);
-  if (!problem.empty()) return BadInput(call, problem);
-  Caller caller;
-  problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+  return ReadChanges(call, &changes);
+}
 
+Outcome RunSet(const Invocation& call, const Credentials& who) {
+  Changes changes;
+  ReadChanges(call, &changes);  // passed its check
   NetworkSettings settings{};
-  nolva::StatusCode status =
-      call.manager->GetNetworkSettings(caller.Name(), caller.Password(), &settings);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
+  const nolva::StatusCode status =
+      call.manager->GetNetworkSettings(who.caller.Name(), who.caller.Password(), &settings);
+  if (status != nolva::STATUS_OK) return Show(status, settings);
   if (changes.dhcp >= 0) settings.dhcp = changes.dhcp;
   if (changes.address) Copy(settings.address, changes.addressBytes);
   if (changes.netmask) Copy(settings.netmask, changes.netmaskBytes);
   if (changes.gateway) Copy(settings.gateway, changes.gatewayBytes);
-  status = call.manager->SetNetworkSettings(caller.Name(), caller.Password(), &settings);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Show(call, settings);
+  return Show(call.manager->SetNetworkSettings(who.caller.Name(), who.caller.Password(), &settings),
+              settings);
 }
+
+const std::vector<OptionSpec> kSetOptions = {
+    {"dhcp", nullptr, "configure eth0 by DHCP"},
+    {"static", "ADDRESS", "use the static ADDRESS (DHCP off)"},
+    {"address", "ADDRESS", "change the static address, DHCP as it was"},
+    {"netmask", "MASK", "the static netmask, e.g. 255.255.255.0"},
+    {"gateway", "ADDRESS", "the static default gateway"},
+};
 
 const char kSetDetails[] =
     "Reads the stored configuration, changes what the options give and stores it.\n"
@@ -99,20 +101,10 @@ const char kSetDetails[] =
 }  // namespace
 
 const std::vector<Command> kNetworkCommands = {
-    {"network get", "", "show the stored IP configuration of eth0", {}, true, RunGet, ""},
-    {"network set",
-     "",
-     "change the stored IP configuration of eth0",
-     {
-         {"dhcp", nullptr, "configure eth0 by DHCP"},
-         {"static", "ADDRESS", "use the static ADDRESS (DHCP off)"},
-         {"address", "ADDRESS", "change the static address, DHCP as it was"},
-         {"netmask", "MASK", "the static netmask, e.g. 255.255.255.0"},
-         {"gateway", "ADDRESS", "the static default gateway"},
-     },
-     true,
-     RunSet,
-     kSetDetails},
+    {"network get", "", "show the stored IP configuration of eth0", kNoOptions, nullptr,
+     Needs::kCredentials, RunGet, ""},
+    {"network set", "", "change the stored IP configuration of eth0", kSetOptions, CheckChanges,
+     Needs::kCredentials, RunSet, kSetDetails},
 };
 
 }  // namespace nolvactl

@@ -63,6 +63,38 @@ void PrintJson(const JsonObject& json) {
   std::fflush(stdout);
 }
 
+int Succeed(const Invocation& call, const std::string& human, const JsonObject& json) {
+  if (call.json) {
+    PrintJson(JsonObject().Add("ok", true).AddRaw("result", json.Text()));
+  } else {
+    std::fputs(human.c_str(), stdout);
+    std::fflush(stdout);
+  }
+  return kExitOk;
+}
+
+int Fail(const Invocation& call, nolva::StatusCode status, const std::string& hint) {
+  const StatusRow& row = RowOf(status);
+  std::fprintf(stderr, "nolvactl: %s: %s%s%s\n", call.command->name, StatusText(status).c_str(),
+               hint.empty() ? "" : ": ", hint.c_str());
+  if (call.json) {
+    PrintJson(JsonObject()
+                  .Add("ok", false)
+                  .Add("status", row.name)
+                  .Add("code", Hex(status))
+                  .Add("message", row.text));
+  }
+  return row.exitStatus;
+}
+
+int FailText(const Invocation& call, const std::string& problem) {
+  std::fprintf(stderr, "nolvactl: %s: %s\n", call.command->name, problem.c_str());
+  if (call.json) {
+    PrintJson(JsonObject().Add("ok", false).Add("status", "failed").Add("message", problem));
+  }
+  return kExitFailed;
+}
+
 }  // namespace
 
 std::string StatusText(nolva::StatusCode status) {
@@ -117,36 +149,10 @@ JsonObject& JsonObject::Add(const std::string& key, bool value) {
   return AddRaw(key, value ? "true" : "false");
 }
 
-int Succeed(const Invocation& call, const std::string& human, const JsonObject& json) {
-  if (call.json) {
-    PrintJson(JsonObject().Add("ok", true).AddRaw("result", json.Text()));
-  } else {
-    std::fputs(human.c_str(), stdout);
-    std::fflush(stdout);
-  }
-  return kExitOk;
-}
-
-int Fail(const Invocation& call, nolva::StatusCode status, const std::string& hint) {
-  const StatusRow& row = RowOf(status);
-  std::fprintf(stderr, "nolvactl: %s: %s%s%s\n", call.command->name, StatusText(status).c_str(),
-               hint.empty() ? "" : ": ", hint.c_str());
-  if (call.json) {
-    PrintJson(JsonObject()
-                  .Add("ok", false)
-                  .Add("status", row.name)
-                  .Add("code", Hex(status))
-                  .Add("message", row.text));
-  }
-  return row.exitStatus;
-}
-
-int FailText(const Invocation& call, const std::string& problem) {
-  std::fprintf(stderr, "nolvactl: %s: %s\n", call.command->name, problem.c_str());
-  if (call.json) {
-    PrintJson(JsonObject().Add("ok", false).Add("status", "failed").Add("message", problem));
-  }
-  return kExitFailed;
+int Report(const Invocation& call, const Outcome& outcome) {
+  if (!outcome.failure.empty()) return FailText(call, outcome.failure);
+  if (outcome.status != nolva::STATUS_OK) return Fail(call, outcome.status, outcome.hint);
+  return Succeed(call, outcome.human, outcome.json);
 }
 
 int BadInput(const Invocation& call, const std::string& problem) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "nolvactl/command.h"
 #include "store/status_codes.h"
@@ -30,15 +31,21 @@ class JsonObject {
 
 std::string JsonString(const std::string& text);
 
-// Prints the result of a command that worked: `human` as it stands, or the
-// object with "ok": true in front.
-int Succeed(const Invocation& call, const std::string& human, const JsonObject& json);
+// What an action came to: the status of the last operation it called, and
+// what to show when that is STATUS_OK.
+struct Outcome {
+  Outcome(nolva::StatusCode status, std::string human, JsonObject json)
+      : status(status), human(std::move(human)), json(std::move(json)) {}
 
-// Reports a status other than STATUS_OK and returns its exit status.
-int Fail(const Invocation& call, nolva::StatusCode status, const std::string& hint = "");
+  nolva::StatusCode status;
+  std::string human;    // printed as it stands
+  JsonObject json;      // the result with --json, "ok": true in front
+  std::string hint;     // follows the status when it is not STATUS_OK
+  std::string failure;  // a failure that has no status code (a store result)
+};
 
-// Reports a failure that has no status code (a store result); returns 1.
-int FailText(const Invocation& call, const std::string& problem);
+// Prints the outcome and returns the exit status.
+int Report(const Invocation& call, const Outcome& outcome);
 
 // Reports input refused before any operation was called; returns 2.
 int BadInput(const Invocation& call, const std::string& problem);

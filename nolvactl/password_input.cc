@@ -9,12 +9,27 @@
 #include <cstdlib>
 
 namespace nolvactl {
+
 namespace {
 
 constexpr std::size_t kLongestPassword = 32;  // the most the account layer stores
 constexpr std::size_t kLineSize = 256;
 
 termios savedTerminal;
+
+// Holds a password and wipes it when it goes.
+class Secret {
+ public:
+  Secret() { text_.reserve(128); }
+  ~Secret() { explicit_bzero(text_.data(), text_.size()); }
+  Secret(const Secret&) = delete;
+  Secret& operator=(const Secret&) = delete;
+
+  std::string& Text() { return text_; }
+
+ private:
+  std::string text_;
+};
 
 // Brings the echo back when the prompt is interrupted.
 void RestoreAndDie(int signal) {
@@ -98,12 +113,6 @@ std::string Fetch(const std::string& file, const char* variable, const std::stri
          ", give a password file, or run on a terminal";
 }
 
-}  // namespace
-
-Secret::~Secret() {
-  explicit_bzero(text_.data(), text_.size());
-}
-
 std::string CallerPassword(const Invocation& call, Secret* password) {
   return Fetch(call.passwordFile, "NOLVA_PASSWORD", "password for " + call.user + ": ", password);
 }
@@ -125,10 +134,20 @@ std::string NewPassword(const Invocation& call, const std::string& account, Secr
   return "";
 }
 
+}  // namespace
+
 std::string PrepareCaller(const Invocation& call, Caller* caller) {
   Secret password;
   std::string problem = CallerPassword(call, &password);
   if (problem.empty()) caller->Set(call.user, password.Text());
+  return problem;
+}
+
+std::string PrepareAccount(const Invocation& call, Caller* account) {
+  const std::string& name = call.operands[0];
+  Secret password;
+  std::string problem = NewPassword(call, name, &password);
+  if (problem.empty()) account->Set(name, password.Text());
   return problem;
 }
 

@@ -10,31 +10,20 @@
 
 namespace nolvactl {
 
-// Holds a password and wipes it when it goes.
-class Secret {
- public:
-  Secret() { text_.reserve(128); }
-  ~Secret();
-  Secret(const Secret&) = delete;
-  Secret& operator=(const Secret&) = delete;
-
-  std::string& Text() { return text_; }
-  const std::string& Text() const { return text_; }
-
- private:
-  std::string text_;
+// Who an action acts as, and the account it gives a new password.
+struct Credentials {
+  Caller caller;
+  Caller account;
 };
 
-// The caller's password: --password-file, NOLVA_PASSWORD, or a prompt.
-// Returns "" or the problem.
-std::string CallerPassword(const Invocation& call, Secret* password);
-
-// A new password for `account`: --new-password-file, NOLVA_NEW_PASSWORD, or
-// a prompt asked twice. Returns "" or the problem.
-std::string NewPassword(const Invocation& call, const std::string& account, Secret* password);
-
-// Fills `caller` with --user and the caller's password. Returns "" or the problem.
+// Fills `caller` with --user and the caller's password: from --password-file,
+// NOLVA_PASSWORD, or a prompt. Returns "" or the problem.
 std::string PrepareCaller(const Invocation& call, Caller* caller);
+
+// Fills `account` with the first operand and its new password: from
+// --new-password-file, NOLVA_NEW_PASSWORD, or a prompt asked twice. Returns ""
+// or the problem.
+std::string PrepareAccount(const Invocation& call, Caller* account);
 
 // Asks a yes/no question on the terminal; false when there is none.
 bool Confirm(const std::string& question);

@@ -184,55 +184,51 @@ struct RecordCommands<OcpSettings> {
 };
 
 template <typename Record>
-int Show(const Invocation& call, const Record& record) {
-  return Succeed(call, Human(record), WordsJson(record, RecordCommands<Record>::Words()));
+Outcome Show(StatusCode status, const Record& record) {
+  return {status, Human(record), WordsJson(record, RecordCommands<Record>::Words())};
 }
 
 template <typename Record>
-int RunGet(Invocation& call) {
-  using Ops = RecordCommands<Record>;
-  Caller caller;
-  const std::string problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
+Outcome RunGet(const Invocation& call, const Credentials& who) {
   Record record{};
-  const StatusCode status = (call.manager->*Ops::Get)(caller.Name(), caller.Password(), &record);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Show(call, record);
+  return Show((call.manager->*RecordCommands<Record>::Get)(who.caller.Name(), who.caller.Password(),
+                                                           &record),
+              record);
 }
 
 template <typename Record>
-int RunSet(Invocation& call) {
+std::string CheckChanges(Invocation& call) {
   using Ops = RecordCommands<Record>;
   std::vector<Change<Record>> changes;
-  std::string problem = ReadChanges(call, Ops::Options(), Ops::Words(), &changes);
-  if (!problem.empty()) return BadInput(call, problem);
-  Caller caller;
-  problem = PrepareCaller(call, &caller);
-  if (!problem.empty()) return BadInput(call, problem);
-
-  Record record{};
-  StatusCode status = (call.manager->*Ops::Get)(caller.Name(), caller.Password(), &record);
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  for (const Change<Record>& change : changes)
-    record.*change.member = change.value;
-  status = (call.manager->*Ops::Set)(caller.Name(), caller.Password(), &record);
-  if (status == nolva::STATUS_REFUSED)
-    return Fail(call, status,
-                "two enabled services would share a port, or the other record "
-                "could not be read");
-  if (status != nolva::STATUS_OK) return Fail(call, status);
-  return Show(call, record);
+  return ReadChanges(call, Ops::Options(), Ops::Words(), &changes);
 }
 
-int RunLoadSettings(Invocation& call) {
+template <typename Record>
+Outcome RunSet(const Invocation& call, const Credentials& who) {
+  using Ops = RecordCommands<Record>;
+  std::vector<Change<Record>> changes;
+  ReadChanges(call, Ops::Options(), Ops::Words(), &changes);  // passed its check
+  Record record{};
+  StatusCode status = (call.manager->*Ops::Get)(who.caller.Name(), who.caller.Password(), &record);
+  if (status != nolva::STATUS_OK) return Show(status, record);
+  for (const Change<Record>& change : changes)
+    record.*change.member = change.value;
+  Outcome outcome =
+      Show((call.manager->*Ops::Set)(who.caller.Name(), who.caller.Password(), &record), record);
+  if (outcome.status == nolva::STATUS_REFUSED)
+    outcome.hint = "two enabled services would share a port, or the other record could not be read";
+  return outcome;
+}
+
+Outcome RunLoadSettings(const Invocation& call, const Credentials& /*no one*/) {
   nolva::DeviceManager& manager = *call.manager;
   const std::int32_t result = manager.LoadSettings();
-  if (result != 0)
-    return FailText(call, "loading the settings failed (" + std::to_string(result) + ")");
-  return Succeed(call, Human(manager.serviceSettings) + Human(manager.ocpSettings),
-                 JsonObject()
-                     .AddRaw("service", WordsJson(manager.serviceSettings, kServiceWords).Text())
-                     .AddRaw("ocp", WordsJson(manager.ocpSettings, kOcpWords).Text()));
+  Outcome outcome{nolva::STATUS_OK, Human(manager.serviceSettings) + Human(manager.ocpSettings),
+                  JsonObject()
+                      .AddRaw("service", WordsJson(manager.serviceSettings, kServiceWords).Text())
+                      .AddRaw("ocp", WordsJson(manager.ocpSettings, kOcpWords).Text())};
+  if (result != 0) outcome.failure = "loading the settings failed (" + std::to_string(result) + ")";
+  return outcome;
 }
 
 template <typename Record, std::size_t N>
@@ -256,25 +252,17 @@ const char kLoadDetails[] =
 }  // namespace
 
 const std::vector<Command> kServiceCommands = {
-    {"service get",
-     "",
-     "show the primary and secondary service settings",
-     {},
-     true,
-     RunGet<ServiceSettings>,
-     ""},
+    {"service get", "", "show the primary and secondary service settings", kNoOptions, nullptr,
+     Needs::kCredentials, RunGet<ServiceSettings>, ""},
     {"service set", "", "change the primary and secondary service settings",
-     SetOptions(kServiceOptions), true, RunSet<ServiceSettings>, kSetDetails},
-    {"ocp get", "", "show the OCP service settings", {}, true, RunGet<OcpSettings>, ""},
-    {"ocp set", "", "change the OCP service settings", SetOptions(kOcpOptions), true,
-     RunSet<OcpSettings>, kSetDetails},
-    {"load-settings",
-     "",
-     "load the service and OCP settings as the device does",
-     {},
-     false,
-     RunLoadSettings,
-     kLoadDetails},
+     SetOptions(kServiceOptions), CheckChanges<ServiceSettings>, Needs::kCredentials,
+     RunSet<ServiceSettings>, kSetDetails},
+    {"ocp get", "", "show the OCP service settings", kNoOptions, nullptr, Needs::kCredentials,
+     RunGet<OcpSettings>, ""},
+    {"ocp set", "", "change the OCP service settings", SetOptions(kOcpOptions),
+     CheckChanges<OcpSettings>, Needs::kCredentials, RunSet<OcpSettings>, kSetDetails},
+    {"load-settings", "", "load the service and OCP settings as the device does", kNoOptions,
+     nullptr, Needs::kNothing, RunLoadSettings, kLoadDetails},
 };
 
 }  // namespace nolvactl
