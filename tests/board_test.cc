@@ -273,18 +273,29 @@ TEST_F(System, UsleepReturnsAtOnceAndIsLogged) {
   EXPECT_THAT(LogLines(), ElementsAre("usleep 5000000"));
 }
 
-TEST_F(System, Eth0HardwareAddressFollowsIfconfig) {
-  ASSERT_EQ(std::system("ifconfig eth0 hw ether 0a:1b:2c:3d:4e:5f"), 0);
-  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(sock, 0);
-  ifreq request{};
-  std::strcpy(request.ifr_name, "eth0");
-  ASSERT_EQ(ioctl(sock, SIOCGIFHWADDR, &request), 0);
-  const unsigned char expected[6] = {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f};
-  EXPECT_EQ(std::memcmp(request.ifr_hwaddr.sa_data, expected, 6), 0);
-  std::strcpy(request.ifr_name, "lo");
-  EXPECT_EQ(ioctl(sock, SIOCGIFHWADDR, &request), -1);
-  close(sock);
+// As the kernel: only a unicast, non-zero address is taken; eth0 keeps its
+// address otherwise.
+TEST_F(System, IfconfigSetsOnlyAnAddressTheKernelAccepts) {
+  const std::string kOld = "02:00:00:00:00:01\n";
+  const std::string kRefused = "ifconfig: SIOCSIFHWADDR: Cannot assign requested address\n";
+  const struct {
+    const char* mac;
+    std::string error;  // on standard error; none when taken
+  } cases[] = {
+      {"0a:1b:2c:3d:4e:5f", ""},       {"00:00:00:00:00:01", ""},
+      {"00:00:00:00:00:00", kRefused}, {"01:00:5e:00:00:01", kRefused},
+      {"ff:ff:ff:ff:ff:ff", kRefused}, {"0a:1b:2c", "ifconfig: invalid hardware address\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mac);
+    board::WriteFile(Board() + "/eth0/hwaddr", kOld);
+    ::testing::internal::CaptureStderr();
+    const int status = std::system((std::string("ifconfig eth0 hw ether ") + c.mac).c_str());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.error);
+    EXPECT_EQ(status, c.error.empty() ? 0 : 1 << 8);
+    EXPECT_EQ(board::ReadFile(Board() + "/eth0/hwaddr"),
+              c.error.empty() ? std::string(c.mac) + "\n" : kOld);
+  }
 }
 
 class NoEth0 : public BoardTest {
