@@ -20,11 +20,6 @@ constexpr unsigned long kMemGetInfo = 0x80204D01;
 constexpr unsigned long kMemErase = 0x40084D02;
 constexpr std::size_t kPortConfigWords = 12;
 
-int Fail(int error) {
-  errno = error;
-  return -1;
-}
-
 int GpioIoctl(unsigned long request, void* arg) {
   if (request == kGpioReset) {
     Log("gpio ioctl 0x%04lx", request);
