@@ -11,10 +11,7 @@
 
 namespace nolva::test {
 
-struct ProgramResult {
-  int exitStatus;  // 128 + signal when killed
-  std::string out;
-};
+using board::ProgramResult;
 
 // Where the build put the board's programs.
 const char* PreloadLibrary();
