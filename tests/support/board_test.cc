@@ -6,12 +6,6 @@
 
 namespace nolva::test {
 
-const char* PreloadLibrary() {
-  return NOLVA_BOARD_PRELOAD_PATH;
-}
-const char* BoardTool() {
-  return NOLVA_BOARD_TOOL_PATH;
-}
 const char* BoardProbe() {
   return NOLVA_BOARD_PROBE_PATH;
 }
@@ -69,7 +63,7 @@ ProgramResult BoardTest::RunProgram(const std::string& path, const std::vector<s
                                     const std::vector<std::string>& extraEnv) const {
   std::vector<std::string> argv{path};
   argv.insert(argv.end(), args.begin(), args.end());
-  return board::RunOnBoard(Board(), {argv, PreloadLibrary(), extraEnv}, true);
+  return board::RunOnBoard(Board(), {argv, NOLVA_BOARD_PRELOAD_PATH, extraEnv}, true);
 }
 
 }  // namespace nolva::test
