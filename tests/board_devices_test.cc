@@ -1,7 +1,7 @@
 // Where the board's devices must behave as the real ones do, or the device's
-// code would pass here and fail on the board: NOR flash erases whole blocks
-// and programs only by clearing bits, and the kernel gives eth0 only a
-// unicast, non-zero address.
+// code would pass here and fail on the board: NOR flash erases whole blocks,
+// programs only by clearing bits and ends where the partition ends, and the
+// kernel gives eth0 only a unicast, non-zero address.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -68,6 +68,17 @@ TEST_F(Partition, WritesOnlyClearBitsUntilErased) {
   ASSERT_EQ(Erase(0, kBlock), 0);
   ASSERT_EQ(pwrite(fd, "\x3C", 1, 0), 1);
   EXPECT_EQ(ReadBoardFile("/dev/mtd3").substr(0, 2), "\x3C\xFF");
+}
+
+TEST_F(Partition, NothingPassesItsEnd) {
+  ASSERT_EQ(lseek(fd, kSize - 2, SEEK_SET), static_cast<off_t>(kSize - 2));
+  EXPECT_EQ(write(fd, "\x01\x02\x03", 3), 2);
+  EXPECT_EQ(write(fd, "x", 1), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  char buffer[8];
+  EXPECT_EQ(pread(fd, buffer, sizeof buffer, kSize - 3), 3);
+  EXPECT_EQ(std::string(buffer, 3), "\xFF\x01\x02");
+  EXPECT_EQ(ReadBoardFile("/dev/mtd3").size(), kSize);
 }
 
 class Eth0 : public BoardTest {};
