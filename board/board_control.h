@@ -46,14 +46,22 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);  // throws when missing
 bool FileExists(const std::string& path);
 
-// How to start a program with the board library preloaded (board/launch.cc).
-struct Launch {
-  std::vector<std::string> argv;  // what to execute
-  std::string ldPreload;          // LD_PRELOAD for the process executed
+// A program to run on a board (board/launch.cc).
+struct BoardProgram {
+  std::vector<std::string> argv;  // searched on PATH like execvp
+  std::string preload;            // the board library to preload
+  // "NAME=value" entries over the caller's environment; "LD_PRELOAD=..."
+  // replaces `preload` ("LD_PRELOAD=" runs the program without it).
+  std::vector<std::string> env;
 };
-// Native builds execute argv with LD_PRELOAD=preload. Cross builds execute
-// the emulator (qemu-user), which hands the library to the emulated program
-// with -E: the host's loader must never see a target library.
-Launch PreloadedLaunch(const std::vector<std::string>& argv, const std::string& preload);
+
+struct ProgramResult {
+  int exitStatus;   // 128 + signal when killed, -1 when it could not start
+  std::string out;  // its standard output when captured
+};
+
+// Runs the program with NOLVA_BOARD=board and waits for it. Its standard
+// output goes to `out` when `capture`, else it shares the caller's.
+ProgramResult RunOnBoard(const std::string& board, const BoardProgram& program, bool capture);
 
 }  // namespace nolva::board

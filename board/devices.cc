@@ -2,7 +2,7 @@
 // forwarded to the host kernel.
 #include <net/if.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -19,11 +19,6 @@ constexpr unsigned long kGpioPortConfig = 0x5541;
 constexpr unsigned long kMemGetInfo = 0x80204D01;
 constexpr unsigned long kMemErase = 0x40084D02;
 constexpr std::size_t kPortConfigWords = 12;
-
-int Fail(int error) {
-  errno = error;
-  return -1;
-}
 
 int GpioIoctl(unsigned long request, void* arg) {
   if (request == kGpioReset) {
@@ -45,25 +40,20 @@ int GpioIoctl(unsigned long request, void* arg) {
   return Fail(EINVAL);
 }
 
-bool IsInetDatagramSocket(int fd) {
-  int domain = 0;
-  int type = 0;
-  socklen_t size = sizeof domain;
-  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0) return false;
-  size = sizeof type;
-  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0) return false;
-  return domain == AF_INET && type == SOCK_DGRAM;
+bool IsSocket(int fd) {
+  struct stat64 st;
+  return fstat64(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
 // The hardware address of eth0: the one the board was made with, or the one
-// the last `ifconfig ... hw ether` set. Asked of an AF_INET datagram socket.
+// the last `ifconfig ... hw ether` set. The kernel answers on any socket.
 int HardwareAddress(int fd, void* arg) {
   auto* request = static_cast<ifreq*>(arg);
   if (request == nullptr) return Fail(EFAULT);
   char name[IFNAMSIZ + 1] = {};
   std::memcpy(name, request->ifr_name, IFNAMSIZ);
-  if (!IsInetDatagramSocket(fd)) {
-    Log("ioctl SIOCGIFHWADDR %s (not on an AF_INET datagram socket)", name);
+  if (!IsSocket(fd)) {
+    Log("ioctl SIOCGIFHWADDR %s (not on a socket)", name);
     return Fail(ENOTTY);
   }
   Log("ioctl SIOCGIFHWADDR %s", name);

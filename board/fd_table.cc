@@ -1,5 +1,7 @@
 // Descriptors opened on board paths, so that write/fsync/ioctl/close on them
-// are simulated and logged under their device path.
+// are simulated and logged under their device path. A process holds a few
+// board descriptors at a time, so a small table serves every process the
+// board is linked into or preloaded into.
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -9,44 +11,58 @@
 namespace nolva::board::sim {
 namespace {
 
-constexpr int kMaxFds = 4096;
+constexpr int kSlots = 64;
 constexpr std::size_t kDeviceMax = 256;
 
-std::atomic<unsigned char> kinds[kMaxFds];
-std::mutex pathsMutex;
-char paths[kMaxFds][kDeviceMax];
+struct Slot {
+  std::atomic<int> fd{-1};
+  std::atomic<unsigned char> kind{0};
+  char device[kDeviceMax];  // under slotsMutex
+};
 
-bool InRange(int fd) {
-  return fd >= 0 && fd < kMaxFds;
+Slot slots[kSlots];
+std::mutex slotsMutex;
+
+Slot* Find(int fd) {
+  if (fd < 0) return nullptr;
+  for (Slot& slot : slots)
+    if (slot.fd.load(std::memory_order_acquire) == fd) return &slot;
+  return nullptr;
 }
 
 }  // namespace
 
-void Track(int fd, Kind kind, const char* device) {
-  if (!InRange(fd)) return;
-  {
-    std::lock_guard<std::mutex> lock(pathsMutex);
-    std::strncpy(paths[fd], device, kDeviceMax - 1);
-    paths[fd][kDeviceMax - 1] = '\0';
-  }
-  kinds[fd].store(static_cast<unsigned char>(kind), std::memory_order_release);
+bool Track(int fd, Kind kind, const char* device) {
+  std::lock_guard<std::mutex> lock(slotsMutex);
+  Slot* slot = Find(fd);
+  for (int i = 0; slot == nullptr && i < kSlots; ++i)
+    if (slots[i].fd.load(std::memory_order_relaxed) < 0) slot = &slots[i];
+  if (slot == nullptr || std::strlen(device) >= kDeviceMax) return false;
+  std::strcpy(slot->device, device);
+  slot->kind.store(static_cast<unsigned char>(kind), std::memory_order_relaxed);
+  slot->fd.store(fd, std::memory_order_release);
+  return true;
 }
 
 void Untrack(int fd) {
-  if (InRange(fd)) kinds[fd].store(0, std::memory_order_release);
+  std::lock_guard<std::mutex> lock(slotsMutex);
+  if (Slot* slot = Find(fd)) slot->fd.store(-1, std::memory_order_release);
 }
 
 Kind KindOf(int fd) {
-  if (!InRange(fd)) return Kind::None;
-  return static_cast<Kind>(kinds[fd].load(std::memory_order_acquire));
+  const Slot* slot = Find(fd);
+  return slot == nullptr ? Kind::None
+                         : static_cast<Kind>(slot->kind.load(std::memory_order_relaxed));
 }
 
 void DevicePathOf(int fd, char* out, std::size_t size) {
+  if (size == 0) return;
   out[0] = '\0';
-  if (!InRange(fd) || size == 0) return;
-  std::lock_guard<std::mutex> lock(pathsMutex);
-  std::strncpy(out, paths[fd], size - 1);
-  out[size - 1] = '\0';
+  std::lock_guard<std::mutex> lock(slotsMutex);
+  if (const Slot* slot = Find(fd)) {
+    std::strncpy(out, slot->device, size - 1);
+    out[size - 1] = '\0';
+  }
 }
 
 }  // namespace nolva::board::sim

@@ -22,17 +22,13 @@
 
 namespace sim = nolva::board::sim;
 using nolva::board::Area;
+using sim::Fail;
 using sim::FlashStep;
 using sim::Kind;
 using sim::Mapping;
 using sim::WantsWrite;
 
 namespace {
-
-int Fail(int error) {
-  errno = error;
-  return -1;
-}
 
 bool Creates(int flags) {
   return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
@@ -63,7 +59,13 @@ int OpenTracked(const Mapping& m, int flags, mode_t mode) {
     const bool dir = fstat64(fd, &st) == 0 && S_ISDIR(st.st_mode);
     kind = dir ? Kind::FlashDir : Kind::FlashFile;
   }
-  sim::Track(fd, kind, m.device);
+  if (!sim::Track(fd, kind, m.device)) {
+    NOLVA_REAL(close)(fd);
+    static const char kFull[] = "nolva-board: too many board descriptors open at once\n";
+    (void)!NOLVA_REAL(write)(2, kFull, sizeof kFull - 1);
+    sim::Log("open %s refused: too many board descriptors open", m.device);
+    return Fail(EMFILE);
+  }
   return fd;
 }
 
@@ -216,27 +218,6 @@ FILE* OpenStream(const char* path, const char* mode, PassThrough passThrough) {
   return passThrough();
 }
 
-// Re-opening a stream onto a board path keeps libc's stream: it is logged
-// and checked at open, but its writes bypass the board's write.
-template <typename Reopen>
-FILE* ReopenStream(const char* path, const char* mode, Reopen reopen) {
-  if (path == nullptr) return reopen(path);
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return nullptr;
-  if (m.row != nullptr) {
-    sim::Log("open %s %s", m.device, mode);
-    if (WantsWrite(sim::ModeFlags(mode))) {
-      sim::PowerStep(m.row->area, FlashStep::Open, m.device);
-      if (const int error = sim::CheckFault(sim::kOpenWrite, m.row->area, m.device)) {
-        errno = error;
-        return nullptr;
-      }
-    }
-  }
-  return reopen(mapped);
-}
-
 // A path operation that changes the board: logged, fault-checked, mapped.
 template <typename Call>
 int Change(sim::FaultOp op, const char* path, const char* what, Call call) {
@@ -360,16 +341,6 @@ NOLVA_ENTRY FILE* fopen(const char* path, const char* mode) {
 
 NOLVA_ENTRY FILE* fopen64(const char* path, const char* mode) {
   return OpenStream(path, mode, [&] { return NOLVA_REAL(fopen64)(path, mode); });
-}
-
-NOLVA_ENTRY FILE* freopen(const char* path, const char* mode, FILE* stream) {
-  return ReopenStream(path, mode,
-                      [&](const char* p) { return NOLVA_REAL(freopen)(p, mode, stream); });
-}
-
-NOLVA_ENTRY FILE* freopen64(const char* path, const char* mode, FILE* stream) {
-  return ReopenStream(path, mode,
-                      [&](const char* p) { return NOLVA_REAL(freopen64)(p, mode, stream); });
 }
 
 NOLVA_ENTRY DIR* opendir(const char* path) {

@@ -29,11 +29,6 @@ struct Geometry {
   std::uint64_t eraseSize;
 };
 
-int Fail(int error) {
-  errno = error;
-  return -1;
-}
-
 bool ReadGeometry(Geometry* geometry) {
   char board[kPathMax];
   RequireBoard(board, sizeof board);

@@ -1,13 +1,9 @@
 // nolva-board: make a simulated board, run a program on it, and show what
 // reached the platform.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -98,36 +94,10 @@ std::string PreloadPath() {
   return override != nullptr && override[0] != '\0' ? override : NOLVA_BOARD_PRELOAD_PATH;
 }
 
-// Runs argv on the board and waits; the result is its exit status.
-int RunOnBoard(const std::string& board, const std::vector<std::string>& argv) {
-  const Launch launch = PreloadedLaunch(argv, PreloadPath());
-  std::vector<char*> args;
-  for (const std::string& arg : launch.argv)
-    args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  std::cout.flush();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    std::perror("nolva-board: fork");
-    return 1;
-  }
-  if (pid == 0) {
-    setenv("NOLVA_BOARD", board.c_str(), 1);
-    setenv("LD_PRELOAD", launch.ldPreload.c_str(), 1);
-    execvp(args[0], args.data());
-    std::fprintf(stderr, "nolva-board: cannot run %s: %s\n", argv[0].c_str(), std::strerror(errno));
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return WEXITSTATUS(status);
-}
-
 int Run(const std::string& board, const std::vector<std::string>& argv) {
   const std::size_t before = LogLines(board).size();
-  const int status = RunOnBoard(board, argv);
+  std::cout.flush();
+  const int status = RunOnBoard(board, {argv, PreloadPath(), {}}, false).exitStatus;
   const std::vector<std::string> lines = LogLines(board);
   std::cout << "--- nolva-board " << board << ": " << argv[0] << " exited with " << status << "\n"
             << Summary(board, {lines.begin() + static_cast<long>(before), lines.end()});

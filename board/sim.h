@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 
@@ -35,6 +36,12 @@ Fn NextSymbol(const char* name) {
     return real;                                                                    \
   }())
 
+// A libc-style failure: errno set, -1 returned.
+inline int Fail(int error) {
+  errno = error;
+  return -1;
+}
+
 // The active board directory, or false when NOLVA_BOARD names no board.
 bool ActiveBoard(char* dir, std::size_t size);
 [[noreturn]] void Refuse();
@@ -54,7 +61,8 @@ const char* MapPath(const char* path, Mapping* m);
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 enum class Kind : unsigned char { None, FlashFile, FlashDir, Gpio, Mtd, OtherBoard };
-void Track(int fd, Kind kind, const char* device);
+// False when the table of board descriptors is full or the path too long.
+bool Track(int fd, Kind kind, const char* device);
 void Untrack(int fd);
 Kind KindOf(int fd);
 void DevicePathOf(int fd, char* out, std::size_t size);

@@ -26,17 +26,30 @@ void Say(int fd, const char* text) {
   (void)!NOLVA_REAL(write)(fd, text, std::strlen(text));
 }
 
-bool IsMac(const char* text) {
+// "0a:1b:2c:3d:4e:5f" -> its six bytes.
+bool ParseMac(const char* text, unsigned char (&mac)[6]) {
   if (std::strlen(text) != 17) return false;
   for (int i = 0; i < 17; ++i) {
     const bool colon = i % 3 == 2;
     if (colon ? text[i] != ':' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
   }
+  for (int i = 0; i < 6; ++i)
+    mac[i] = static_cast<unsigned char>(std::strtoul(text + 3 * i, nullptr, 16));
   return true;
 }
 
+// The kernel gives an Ethernet interface only a unicast address that is not
+// all zero; it refuses anything else and the interface keeps its address.
+bool IsAssignable(const unsigned char (&mac)[6]) {
+  if ((mac[0] & 1) != 0) return false;
+  for (unsigned char byte : mac)
+    if (byte != 0) return true;
+  return false;
+}
+
 int SetMac(const char* board, const char* args) {
-  if (!IsMac(args)) {
+  unsigned char mac[6];
+  if (!ParseMac(args, mac)) {
     Say(2, "ifconfig: invalid hardware address\n");
     return ExitStatus(1);
   }
@@ -44,6 +57,10 @@ int SetMac(const char* board, const char* args) {
   std::snprintf(path, sizeof path, "%s/eth0", board);
   if (NOLVA_REAL(access)(path, F_OK) != 0) {
     Say(2, "ifconfig: SIOCSIFHWADDR: No such device\n");
+    return ExitStatus(1);
+  }
+  if (!IsAssignable(mac)) {
+    Say(2, "ifconfig: SIOCSIFHWADDR: Cannot assign requested address\n");
     return ExitStatus(1);
   }
   char text[32];

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -106,21 +107,39 @@ TEST_F(Boot, RunsTheNetworkCommandsInOrder) {
                            }));
 }
 
-TEST_F(Boot, GivesEth0TheMacAddressOfTheBoardConfiguration) {
-  std::string config(414, '\0');
-  config.replace(0, 6, "\x0A\x1B\x2C\x3D\x4E\x5F");
-  WriteBoardFile("/flash/yurn_system.cfg", config);
-  ProgramResult result = RunBoot();
-  EXPECT_EQ(result.out.substr(0, result.out.find('\n') + 1),
-            "ifconfig eth0 hw ether 0a:1b:2c:3d:4e:5f\n");
-  EXPECT_EQ(board::ReadFile(Board() + "/eth0/hwaddr"), "0a:1b:2c:3d:4e:5f\n");
-}
-
-TEST_F(Boot, ShortBoardConfigurationLeavesTheMissingMacBytesZero) {
-  WriteBoardFile("/flash/yurn_system.cfg", std::string("\xAB\xCD\xEF", 3));
-  ProgramResult result = RunBoot();
-  EXPECT_EQ(result.out.substr(0, result.out.find('\n') + 1),
-            "ifconfig eth0 hw ether ab:cd:ef:00:00:00\n");
+// The kernel refuses an all-zero or multicast address and eth0 keeps the
+// one it had; a short configuration can still give a unicast one.
+TEST_F(Boot, GivesEth0TheMacAddressOfTheBoardConfigurationWhenTheKernelTakesIt) {
+  const char* const kDriverMac = "02:00:5e:00:00:01\n";
+  const struct {
+    const char* name;
+    const char* config;  // nullptr: no board configuration
+    std::size_t size;
+    const char* asked;
+    const char* kept;
+  } cases[] = {
+      {"whole", "\x0A\x1B\x2C\x3D\x4E\x5F", 414, "0a:1b:2c:3d:4e:5f", "0a:1b:2c:3d:4e:5f\n"},
+      {"missing", nullptr, 0, "00:00:00:00:00:00", kDriverMac},
+      {"empty", "", 0, "00:00:00:00:00:00", kDriverMac},
+      {"short, unicast", "\x0A\x1B\x2C", 3, "0a:1b:2c:00:00:00", "0a:1b:2c:00:00:00\n"},
+      {"short, multicast", "\xAB\xCD\xEF", 3, "ab:cd:ef:00:00:00", kDriverMac},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    board::BoardOptions options = Options();
+    options.mac = std::string(kDriverMac, 17);
+    board::CreateBoard(Board(), options);
+    if (c.config != nullptr) {
+      std::string config(c.size, '\0');
+      config.replace(0, std::strlen(c.config), c.config);
+      WriteBoardFile("/flash/yurn_system.cfg", config);
+    }
+    ProgramResult result = RunBoot();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out.substr(0, result.out.find('\n')),
+              std::string("ifconfig eth0 hw ether ") + c.asked);
+    EXPECT_EQ(board::ReadFile(Board() + "/eth0/hwaddr"), c.kept);
+  }
 }
 
 TEST_F(Boot, HandsTheGpioDriverItsPortConfiguration) {

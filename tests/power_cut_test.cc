@@ -43,10 +43,8 @@ struct CutCase {
 
 const CutCase kCutCases[] = {
     {"CutAtTheOpen", SaveSynced, 0, true, "old", kAbsent},
-    {"CutAtTheWrite", SaveSynced, 1, true, "old", ""},
     {"CutAtTheSyncLosesTheWrite", SaveSynced, 2, true, "old", ""},
     {"CutAtTheCloseKeepsTheSyncedWrite", SaveSynced, 3, true, "old", "new"},
-    {"CutAtTheRename", SaveSynced, 4, true, "old", "new"},
     {"NoCutAfterTheLastStep", SaveSynced, 5, false, "new", kAbsent},
     {"OnlyCounting", SaveSynced, -1, false, "new", kAbsent},
     {"UnsyncedWritesFollowTheRenameAndAreLost", SaveUnsynced, 4, true, "", kAbsent},
@@ -76,24 +74,6 @@ TEST_P(PowerCut, LeavesTheFlashAsTheCutFoundIt) {
 
 INSTANTIATE_TEST_SUITE_P(Steps, PowerCut, ::testing::ValuesIn(kCutCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-class PowerCutRun : public BoardTest {};
-
-TEST_F(PowerCutRun, IsLoggedWithTheStepThatNeverHappened) {
-  RunUntilPowerCut(Board(), 1, SaveSynced);
-  EXPECT_THAT(LogLines(), ::testing::Contains("power-cut write /flash/a.tmp"));
-  EXPECT_THAT(LogLines(), ::testing::Not(::testing::Contains("write /flash/a.tmp 3")));
-}
-
-TEST_F(PowerCutRun, ReachesAProgramRunOnTheBoard) {
-  const CutRun run = RunUntilPowerCut(Board(), 0, [this] {
-    const ProgramResult result = RunProgram(BoardProbe(), {"write", "/flash/x", "data"});
-    _exit(result.exitStatus == 128 + 9 ? 0 : 1);
-  });
-  EXPECT_TRUE(run.cut);
-  EXPECT_FALSE(run.killed);
-  EXPECT_FALSE(BoardFileExists("/flash/x"));
-}
 
 }  // namespace
 }  // namespace nolva::test

@@ -11,14 +11,10 @@
 
 namespace nolva::test {
 
-struct ProgramResult {
-  int exitStatus;  // 128 + signal when killed
-  std::string out;
-};
+using board::ProgramResult;
 
-// Where the build put the board's programs.
-const char* PreloadLibrary();
-const char* BoardTool();
+// A program for tests of the preloaded board: PROBE PATH TEXT says "main",
+// then writes TEXT to PATH.
 const char* BoardProbe();
 
 // A board as tests make it: partitions of 256 KiB in 4 KiB erase blocks, so
@@ -41,8 +37,8 @@ class BoardTest : public ::testing::Test {
   std::vector<std::string> FlashFileNames() const;
 
   // Runs a program (no shell) on this board with the board library
-  // preloaded (through the emulator in cross builds); extraEnv entries are
-  // "NAME=value" and win over the defaults.
+  // preloaded and captures its standard output; extraEnv entries are
+  // "NAME=value" and win over the defaults ("LD_PRELOAD=": no board library).
   ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args = {},
                            const std::vector<std::string>& extraEnv = {}) const;
 };
