@@ -31,7 +31,9 @@ class LineReader {
       const char* start = bytes_ + next_;
       const std::size_t left = end_ - next_;
       const std::size_t window = left < kLongestLine ? left : kLongestLine;
-      const char* newline = static_cast<const char*>(memchr(start, '\n', window));
+      // No search in an empty window: nothing has been read there yet.
+      const char* newline =
+          window > 0 ? static_cast<const char*>(memchr(start, '\n', window)) : nullptr;
       if (newline || left >= kLongestLine || (atEnd_ && left > 0)) {
         const std::size_t length = newline ? static_cast<std::size_t>(newline - start) + 1 : window;
         next_ += length;
