@@ -46,13 +46,32 @@ bool SameDigest(const char (&stored)[40], const char (&made)[40]) {
 std::int32_t DeviceManager::VerifyUser(const char* name, const char* password) {
   if (!name || !password) return -1;
   if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength)) return -2;
-  UserTable table;
-  if (LoadUsers(&table) != 0) return -3;
-  int row = FindUser(table, name);
-  if (row < 0) return -4;
+  // The first row of that name, read without a table: the gate runs on
+  // every call and most files hold "admin" first.
+  struct Lookup {
+    const char* name;
+    std::size_t nameLength;
+    char digest[40];
+    bool found;
+  } lookup = {name, strlen(name), {}, false};
+  {
+    HeldMutex held(mutex);
+    const std::int32_t read = VisitUserFile(
+        *this,
+        [](const UserRowText& row, void* context) {
+          Lookup* wanted = static_cast<Lookup*>(context);
+          wanted->found = row.nameLength == wanted->nameLength &&
+                          memcmp(row.name, wanted->name, row.nameLength) == 0;
+          if (wanted->found) memcpy(wanted->digest, row.digest, row.digestLength);
+          return !wanted->found;
+        },
+        &lookup);
+    if (read != 0) return -3;
+  }
+  if (!lookup.found) return -4;
   char digest[40] = {};
   MakePasswordDigest(digest, password);
-  return SameDigest(table.entries[row].digest, digest) ? 0 : -1;
+  return SameDigest(lookup.digest, digest) ? 0 : -1;
 }
 
 // The changes below hold the mutex from load to save, so two changes on one
@@ -105,20 +124,33 @@ std::int32_t DeviceManager::AppendUser(const char* name, const char* password) {
 
 std::int32_t DeviceManager::ListUserNames(char* text, std::int32_t size) {
   if (!text || size <= 0) return -1;
-  UserTable table;
-  if (LoadUsers(&table) != 0) return -2;
-  // Whole names only, and the buffer's last byte stays unused.
-  std::size_t length = 0;
-  text[0] = '\0';
-  for (int i = 0; i < table.count; ++i) {
-    const char* name = table.entries[i].name;
-    std::size_t nameLength = strnlen(name, sizeof table.entries[i].name - 1);
-    if (length + nameLength + 2 >= static_cast<std::size_t>(size)) break;
-    memcpy(text + length, name, nameLength);
-    length += nameLength;
-    text[length++] = '\n';
-    text[length] = '\0';
+  // Built apart and copied whole, so that a failed read leaves the buffer
+  // as it was. Whole names only, and the buffer's last byte stays unused.
+  struct NameList {
+    std::size_t size;
+    std::size_t length;
+    char text[kMaxUsers * sizeof(UserEntry::name) + 1];
+  } list;
+  list.size = static_cast<std::size_t>(size);
+  list.length = 0;
+  {
+    HeldMutex held(mutex);
+    const std::int32_t read = VisitUserFile(
+        *this,
+        [](const UserRowText& row, void* context) {
+          NameList* names = static_cast<NameList*>(context);
+          // Later rows are not tried once one does not fit, even shorter ones.
+          if (names->length + row.nameLength + 2 >= names->size) return false;
+          memcpy(names->text + names->length, row.name, row.nameLength);
+          names->length += row.nameLength;
+          names->text[names->length++] = '\n';
+          return true;
+        },
+        &list);
+    if (read != 0) return -2;
   }
+  memcpy(text, list.text, list.length);
+  text[list.length] = '\0';
   return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include "store/device_manager.h"
 #include "store/handles.h"
+#include "store/line_reader.h"
 #include "store/replacement_file.h"
 
 namespace nolva {
@@ -13,21 +14,21 @@ namespace {
 
 constexpr const char* kUserFilePath = "/flash/nolva_user";
 
-// Takes one line (or one 255-byte piece of a longer one) as "name:digest".
-// A part that does not fit its field is refused rather than cut, so no line
-// can turn into a different account name.
-bool ParseUserLine(char* line, UserEntry* entry) {
-  char* colon = strchr(line, ':');
-  if (!colon || colon == line) return false;
-  std::size_t length = strlen(line);
-  if (line[length - 1] == '\n') line[--length] = '\0';
-  *colon = '\0';
-  const char* digest = colon + 1;
-  if (strlen(line) >= sizeof entry->name || strlen(digest) >= sizeof entry->digest) return false;
-  memset(entry, 0, sizeof *entry);
-  memcpy(entry->name, line, strlen(line));
-  memcpy(entry->digest, digest, strlen(digest));
-  return true;
+// Takes one line as "name:digest". A part that does not fit its field is
+// refused rather than cut, so no line can turn into a different account.
+bool ParseUserLine(Line line, UserRowText* row) {
+  std::size_t length = line.length;
+  if (length > 0 && line.text[length - 1] == '\n') --length;
+  // A colon past the name's field would make a name too long for it: the
+  // colon is looked for within the field alone.
+  const std::size_t nameEnd = length < sizeof UserEntry::name ? length : sizeof UserEntry::name;
+  const char* colon = static_cast<const char*>(memchr(line.text, ':', nameEnd));
+  if (!colon || colon == line.text) return false;
+  row->name = line.text;
+  row->nameLength = static_cast<std::size_t>(colon - line.text);
+  row->digest = colon + 1;
+  row->digestLength = length - row->nameLength - 1;
+  return row->digestLength < sizeof UserEntry::digest;
 }
 
 }  // namespace
@@ -39,24 +40,49 @@ void FillDefaultUsers(DeviceManager& manager, UserTable* table) {
   table->count = 1;
 }
 
-std::int32_t ReadUserFile(DeviceManager& manager, UserTable* table) {
+std::int32_t VisitUserFile(DeviceManager& manager, UserRowTaker take, void* context) {
   Stream stream(fopen(kUserFilePath, "r"));
   if (!stream.IsOpen()) {
     // Only a missing file means a factory-fresh device. Any other failure
     // (out of descriptors, an I/O error) must not overwrite the accounts
     // with the factory one.
     if (errno != ENOENT) return -1;
-    FillDefaultUsers(manager, table);
-    return WriteUserFile(table);
+    UserTable defaults;
+    FillDefaultUsers(manager, &defaults);
+    if (WriteUserFile(&defaults) != 0) return -1;
+    const UserEntry& admin = defaults.entries[0];
+    take({admin.name, strlen(admin.name), admin.digest, strlen(admin.digest)}, context);
+    return 0;
   }
+  LineReader reader(stream.Get());
+  Line line;
+  int lines = 0;
+  bool taking = true;
+  for (; taking && lines < kMaxUsers && reader.Next(&line); ++lines) {
+    UserRowText row;
+    if (ParseUserLine(line, &row)) taking = take(row, context);
+  }
+  // A read error in the lines not looked at fails the whole file, as it
+  // fails a table: a table cut short would lose the rest of the accounts at
+  // the next save. Once the file is in hand, no error can come.
+  while (!reader.AtEnd() && lines < kMaxUsers && reader.Next(&line))
+    ++lines;
+  return reader.Failed() ? -1 : 0;
+}
+
+std::int32_t ReadUserFile(DeviceManager& manager, UserTable* table) {
   table->count = 0;
-  char line[256];
-  for (int lines = 0; lines < kMaxUsers && fgets(line, sizeof line, stream.Get()); ++lines) {
-    if (ParseUserLine(line, &table->entries[table->count])) ++table->count;
-  }
-  // A table cut short by a read error would lose the rest of the accounts at
-  // the next save.
-  return ferror(stream.Get()) ? -1 : 0;
+  return VisitUserFile(
+      manager,
+      [](const UserRowText& row, void* context) {
+        UserTable* filled = static_cast<UserTable*>(context);
+        UserEntry& entry = filled->entries[filled->count++];
+        memset(&entry, 0, sizeof entry);
+        memcpy(entry.name, row.name, row.nameLength);
+        memcpy(entry.digest, row.digest, row.digestLength);
+        return true;
+      },
+      table);
 }
 
 std::int32_t WriteUserFile(const UserTable* table) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "store/user_table.h"
@@ -18,6 +19,23 @@ inline constexpr int kMaxPasswordLength = 32;
 // default could not be saved.
 std::int32_t ReadUserFile(DeviceManager& manager, UserTable* table);
 std::int32_t WriteUserFile(const UserTable* table);
+
+// One row as the user file holds it: name and digest as read, not
+// NUL-terminated, each short enough for its field of a UserEntry.
+struct UserRowText {
+  const char* name;
+  std::size_t nameLength;
+  const char* digest;
+  std::size_t digestLength;
+};
+
+// Hands the rows of the user file to `take`, in file order and exactly as
+// ReadUserFile would put them in its table, until `take` returns false: for
+// a caller that looks at rows one at a time and needs no table. A missing
+// file is first created with the factory account, as by ReadUserFile. Also
+// expects the caller to hold the mutex. 0, or -1 as ReadUserFile.
+using UserRowTaker = bool (*)(const UserRowText& row, void* context);
+std::int32_t VisitUserFile(DeviceManager& manager, UserRowTaker take, void* context);
 
 // The factory table: "admin" with the password "kevla".
 void FillDefaultUsers(DeviceManager& manager, UserTable* table);

@@ -8,8 +8,9 @@
 
 namespace nolva::bench {
 
-// Reads a text file line by line through stdio, as the user file is read.
-void ReadLines(const char* path);
+// Opens a file, reads it whole with a single read and closes it: the least
+// that taking in the user file or the USB device list can cost.
+void ReadWhole(const char* path);
 
 // Reads a record's bytes through stdio, as a settings load does.
 void ReadRecord(const char* path, std::size_t size);

@@ -94,8 +94,13 @@ std::int32_t DeviceManager::CompareFirmwareImage(const std::uint8_t* image, std:
     const ssize_t got = read(device.Get(), block, static_cast<std::size_t>(wanted));
     // The partition ending before the image does is a failed verification.
     if (got <= 0) return -1;
-    for (std::int32_t i = 0; i < got; ++i) {
-      if (block[i] != image[offset + i]) return offset + i == 0 ? -1 : -(offset + i);
+    // Whole blocks are compared at once; only one that differs is searched
+    // for its first differing byte.
+    if (memcmp(block, image + offset, static_cast<std::size_t>(got)) != 0) {
+      std::int32_t i = 0;
+      while (block[i] == image[offset + i])
+        ++i;
+      return offset + i == 0 ? -1 : -(offset + i);
     }
     offset += static_cast<std::int32_t>(got);
   }

@@ -1,5 +1,7 @@
 #include "management/wide_string.h"
 
+#include <cstring>
+
 namespace nolva {
 
 bool Narrow(char* out, std::size_t size, const char16_t* in) {
@@ -19,10 +21,11 @@ bool Narrow(char* out, std::size_t size, const char16_t* in) {
 }
 
 void Widen(char16_t* out, const char* text) {
-  std::size_t i = 0;
-  for (; text[i] != '\0'; ++i)
+  // Measured first: a loop of known length widens many bytes at a time.
+  const std::size_t length = strlen(text);
+  for (std::size_t i = 0; i < length; ++i)
     out[i] = static_cast<unsigned char>(text[i]);
-  out[i] = 0;
+  out[length] = 0;
 }
 
 }  // namespace nolva
