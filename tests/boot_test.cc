@@ -1,19 +1,15 @@
-#include <gtest/gtest.h>
+// The boot program, run as a process on the board, and its raw file routines.
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
-#include "tests/record_bytes.h"
-#include "tests/support/board_test.h"
+#include "boot/boot.h"
+#include "tests/device_test_support.h"
 
-namespace nolva {
+namespace nolva::test {
 namespace {
 
-using test::BoardTest;
-using test::ProgramResult;
-
-const std::string& kDefaultRecord = kNetworkDefaultBytes;
-const std::string& kStaticRecord = kNetworkStaticBytes;
 const std::string kDhcpInterfaces =
     "auto lo eth0\n"
     "iface lo inet loopback\n"
@@ -27,132 +23,81 @@ const std::string kStaticInterfaces =
     "\tgateway 10.0.0.1\n";
 const std::string kZeroMacLine = "ifconfig eth0 hw ether 00:00:00:00:00:00\n";
 
-class Boot : public BoardTest {
+class Boot : public DeviceTest {
  protected:
   ProgramResult RunBoot() { return RunProgram(NOLVA_BOOT_PATH); }
+};
 
-  std::vector<std::string> SystemLines() {
-    std::vector<std::string> lines;
-    for (const std::string& line : LogLines()) {
-      if (line.rfind("system ", 0) == 0) lines.push_back(line);
-    }
-    return lines;
+TEST_F(Boot, RendersTheInterfacesFileFromTheStoredRecord) {
+  const std::string dhcp2 = std::string("\x02", 1) + kNetworkStaticBytes.substr(1);
+  const std::string high("\x00\x00\x00\x00\xC8\xC9\xFE\xFF\xFF\xFF\xFF\x80\xDC\xDD\xDE\x01", 16);
+  const std::string highInterfaces =
+      "auto lo eth0\niface lo inet loopback\niface eth0 inet static\n"
+      "\taddress 200.201.254.255\n\tnetmask 255.255.255.128\n\tgateway 220.221.222.1\n";
+  const struct {
+    const char* name;
+    std::string stored;  // empty: no record
+    bool dhcp;
+    std::string interfaces;
+    std::string recordAfter;
+  } cases[] = {
+      {"first boot stores the defaults", "", true, kDhcpInterfaces, kNetworkDefaultBytes},
+      {"static", kNetworkStaticBytes, false, kStaticInterfaces, kNetworkStaticBytes},
+      {"any nonzero DHCP word is on", dhcp2, true, kDhcpInterfaces, dhcp2},
+      {"high bytes print unsigned", high, false, highInterfaces, high},
+      {"a long record is used and left", kNetworkStaticBytes + "x", false, kStaticInterfaces,
+       kNetworkStaticBytes + "x"},
+      {"a short record is replaced by the defaults", kNetworkStaticBytes.substr(0, 10), true,
+       kDhcpInterfaces, kNetworkDefaultBytes},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    board::CreateBoard(Board(), Options());
+    if (!c.stored.empty()) WriteBoardFile("/flash/nolva_system", c.stored);
+    const ProgramResult result = RunBoot();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, kZeroMacLine + (c.dhcp ? "DHCP: ON\n" : "DHCP: OFF\n") + c.interfaces);
+    EXPECT_EQ(ReadBoardFile("/etc/network/interfaces"), c.interfaces);
+    EXPECT_EQ(ReadBoardFile("/flash/nolva_system"), c.recordAfter);
   }
-};
-
-struct StoredRecordCase {
-  const char* name;
-  std::string stored;
-  std::string expectedOutput;
-  std::string expectedInterfaces;
-  std::string expectedRecordAfterBoot;
-};
-
-class BootWithStoredRecord : public Boot, public ::testing::WithParamInterface<StoredRecordCase> {};
-
-TEST_P(BootWithStoredRecord, RendersTheInterfacesFileFromTheRecord) {
-  const StoredRecordCase& c = GetParam();
-  if (!c.stored.empty()) WriteBoardFile("/flash/nolva_system", c.stored);
-  ProgramResult result = RunBoot();
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, c.expectedOutput);
-  EXPECT_EQ(ReadBoardFile("/etc/network/interfaces"), c.expectedInterfaces);
-  EXPECT_EQ(ReadBoardFile("/flash/nolva_system"), c.expectedRecordAfterBoot);
-}
-
-std::string WithDhcpWord(std::string record, char value) {
-  record[0] = value;
-  return record;
-}
-
-const std::string kHighAddressRecord(
-    "\x00\x00\x00\x00\xC8\xC9\xFE\xFF\xFF\xFF\xFF\x80\xDC\xDD\xDE\x01", 16);
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, BootWithStoredRecord,
-    ::testing::Values(
-        StoredRecordCase{"FirstBootStoresTheDefaults", "",
-                         kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces, kDhcpInterfaces,
-                         kDefaultRecord},
-        StoredRecordCase{"StaticConfiguration", kStaticRecord,
-                         kZeroMacLine + "DHCP: OFF\n" + kStaticInterfaces, kStaticInterfaces,
-                         kStaticRecord},
-        StoredRecordCase{"AnyNonzeroDhcpWordIsOn", WithDhcpWord(kStaticRecord, 2),
-                         kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces, kDhcpInterfaces,
-                         WithDhcpWord(kStaticRecord, 2)},
-        StoredRecordCase{"HighAddressBytesPrintUnsigned", kHighAddressRecord,
-                         kZeroMacLine + "DHCP: OFF\n" +
-                             "auto lo eth0\niface lo inet loopback\niface eth0 inet static\n"
-                             "\taddress 200.201.254.255\n\tnetmask 255.255.255.128\n"
-                             "\tgateway 220.221.222.1\n",
-                         "auto lo eth0\niface lo inet loopback\niface eth0 inet static\n"
-                         "\taddress 200.201.254.255\n\tnetmask 255.255.255.128\n"
-                         "\tgateway 220.221.222.1\n",
-                         kHighAddressRecord},
-        StoredRecordCase{"LongRecordIsUsedAndLeftAlone", kStaticRecord + "x",
-                         kZeroMacLine + "DHCP: OFF\n" + kStaticInterfaces, kStaticInterfaces,
-                         kStaticRecord + "x"},
-        StoredRecordCase{"ShortRecordIsReplacedByTheDefaults", kStaticRecord.substr(0, 10),
-                         kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces, kDhcpInterfaces,
-                         kDefaultRecord}),
-    [](const ::testing::TestParamInfo<StoredRecordCase>& info) { return info.param.name; });
-
-TEST_F(Boot, RunsTheNetworkCommandsInOrder) {
-  RunBoot();
-  EXPECT_EQ(SystemLines(), (std::vector<std::string>{
-                               "system ifconfig eth0 hw ether 00:00:00:00:00:00",
-                               "system /bin/cat /etc/network/interfaces",
-                               "system /sbin/ifup -a",
-                           }));
+  EXPECT_EQ(Logged("system "), (std::vector<std::string>{
+                                   "system ifconfig eth0 hw ether 00:00:00:00:00:00",
+                                   "system /bin/cat /etc/network/interfaces",
+                                   "system /sbin/ifup -a",
+                               }));
 }
 
 TEST_F(Boot, GivesEth0TheMacAddressOfTheBoardConfiguration) {
   std::string config(414, '\0');
   config.replace(0, 6, "\x0A\x1B\x2C\x3D\x4E\x5F");
   WriteBoardFile("/flash/yurn_system.cfg", config);
-  ProgramResult result = RunBoot();
-  EXPECT_EQ(result.out.substr(0, result.out.find('\n') + 1),
-            "ifconfig eth0 hw ether 0a:1b:2c:3d:4e:5f\n");
+  RunBoot();
   EXPECT_EQ(board::ReadFile(Board() + "/eth0/hwaddr"), "0a:1b:2c:3d:4e:5f\n");
-}
-
-TEST_F(Boot, ShortBoardConfigurationLeavesTheMissingMacBytesZero) {
   WriteBoardFile("/flash/yurn_system.cfg", std::string("\xAB\xCD\xEF", 3));
-  ProgramResult result = RunBoot();
+  const ProgramResult result = RunBoot();
   EXPECT_EQ(result.out.substr(0, result.out.find('\n') + 1),
             "ifconfig eth0 hw ether ab:cd:ef:00:00:00\n");
 }
 
 TEST_F(Boot, HandsTheGpioDriverItsPortConfiguration) {
   RunBoot();
-  std::vector<std::string> gpio;
-  for (const std::string& line : LogLines()) {
-    if (line.rfind("gpio ", 0) == 0) gpio.push_back(line);
-  }
-  EXPECT_EQ(gpio, (std::vector<std::string>{
-                      "gpio ioctl 0x5500",
-                      "gpio ioctl 0x5541 0x00000000 0x00000000 0x00000000 0x00000000 0x00000000 "
-                      "0x00000000 0x00000000 0x00000000 0x00000000 0x00400000 0xc03f300f "
-                      "0x06fed22f",
-                  }));
+  EXPECT_EQ(Logged("gpio "),
+            (std::vector<std::string>{
+                "gpio ioctl 0x5500",
+                "gpio ioctl 0x5541 0x00000000 0x00000000 0x00000000 0x00000000 0x00000000 "
+                "0x00000000 0x00000000 0x00000000 0x00000000 0x00400000 0xc03f300f 0x06fed22f",
+            }));
 }
 
-TEST_F(Boot, InterfacesFileThatCannotBeWrittenKeepsItsContentsAndBootGoesOn) {
+TEST_F(Boot, GoesOnWhateverCannotBeWritten) {
   WriteBoardFile("/etc/network/interfaces", "previous\n");
   SetFault("interfaces-readonly");
-  ProgramResult result = RunBoot();
+  SetFault("flash-readonly");
+  const ProgramResult result = RunBoot();
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\nprevious\n");
-  EXPECT_EQ(ReadBoardFile("/etc/network/interfaces"), "previous\n");
-  EXPECT_EQ(SystemLines().size(), 3u);
-}
-
-TEST_F(Boot, UnwritableFlashStillBootsWithTheDefaults) {
-  SetFault("flash-readonly");
-  ProgramResult result = RunBoot();
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces);
   EXPECT_FALSE(BoardFileExists("/flash/nolva_system"));
+  EXPECT_EQ(Logged("system ").size(), 3u);
 }
 
 class BootWithoutGpio : public Boot {
@@ -165,10 +110,64 @@ class BootWithoutGpio : public Boot {
 };
 
 TEST_F(BootWithoutGpio, SaysSoAndStillExitsZero) {
-  ProgramResult result = RunBoot();
+  const ProgramResult result = RunBoot();
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces + "Fail to open /dev/gpio\n");
 }
 
+using RawFile = DeviceTest;
+
+TEST_F(RawFile, ReadFillsTheBufferFromTheFilesHead) {
+  WriteBoardFile("/flash/short", "abc");
+  const struct {
+    const char* path;
+    std::int32_t length;
+    std::int32_t result;
+    const char* buffer;
+  } cases[] = {
+      {"/flash/missing", 8, -1, "xxxxxxxx"},
+      {"/flash/short", 8, 1, "abcxxxxx"},
+      {"/flash/short", 2, 1, "abxxxxxx"},
+      {"/flash/short", -1, -1, "xxxxxxxx"},
+  };
+  for (const auto& c : cases) {
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(ReadRawFile(c.path, buffer, c.length), c.result) << c.path << " " << c.length;
+    EXPECT_EQ(std::string(buffer, sizeof buffer), c.buffer) << c.path << " " << c.length;
+  }
+}
+
+TEST_F(RawFile, WriteOverwritesTheHeadAndSetsMode0666) {
+  const std::string host = board::HostPath(Board(), "/flash/raw");
+  const struct {
+    const char* existing;  // nullptr: no file
+    const char* fault;
+    std::int32_t length;
+    std::int32_t result;
+    const char* after;  // nullptr: no file
+  } cases[] = {
+      {"0123456789", nullptr, 4, 0, "abcd456789"}, {nullptr, nullptr, 4, 0, "abcd"},
+      {"0123", nullptr, -1, -1, "0123"},           {nullptr, "flash-full", 4, -1, ""},
+      {nullptr, "flash-readonly", 4, -1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.after ? c.after : "none");
+    board::CreateBoard(Board(), Options());
+    if (c.existing) {
+      WriteBoardFile("/flash/raw", c.existing);
+      ::chmod(host.c_str(), 0600);
+    }
+    if (c.fault) SetFault(c.fault);
+    EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", c.length), c.result);
+    ASSERT_EQ(BoardFileExists("/flash/raw"), c.after != nullptr);
+    if (!c.after) continue;
+    EXPECT_EQ(ReadBoardFile("/flash/raw"), c.after);
+    struct stat status {};
+    ASSERT_EQ(::stat(host.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, c.length < 0 ? 0600u : 0666u);
+  }
+}
+
 }  // namespace
-}  // namespace nolva
+}  // namespace nolva::test

@@ -1,5 +1,8 @@
 // Every operation, on its success and its failure paths, runs on a thread
 // with a 64 KiB stack and leaves no descriptor open.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -140,6 +143,29 @@ TEST_P(Resources, EveryPathFitsA64KiBStackAndClosesEveryDescriptor) {
 
 INSTANTIATE_TEST_SUITE_P(Operations, Resources, ::testing::ValuesIn(kOperations),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Descriptor 0 counts as a failed open on the device, yet is closed like any
+// other: every operation runs with it free, so the first file it opens gets it.
+class DescriptorZero : public BoardTest {};
+
+TEST_F(DescriptorZero, IsClosedLikeAnyOther) {
+  const int input = dup(0);
+  ASSERT_GE(input, 0);
+  close(0);
+  for (const Operation& operation : kOperations) {
+    static Call call;
+    call = Call();
+    DeviceManager manager;
+    operation.run(manager, call);
+    const bool open = fcntl(0, F_GETFD) != -1;
+    if (open) close(0);
+    EXPECT_FALSE(open) << operation.name;
+  }
+  dup2(input, 0);
+  close(input);
+  for (const std::string& name : FlashFileNames())
+    EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+}
 
 }  // namespace
 }  // namespace nolva::test

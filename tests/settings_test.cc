@@ -1,0 +1,328 @@
+// The settings records: each kept whole in its own flash file, read and
+// written by the store and by the gated operations, and the port clash rule
+// between the service and OCP records.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tests/device_test_support.h"
+
+namespace nolva::test {
+namespace {
+
+// The store's calls and the operations of one record, on raw bytes.
+struct Record {
+  const char* name;
+  const char* path;
+  std::string defaults;
+  StatusCode getFailure;
+  StatusCode setFailure;
+  std::int32_t (*load)(DeviceManager&, void*);
+  std::int32_t (*save)(DeviceManager&, const void*);
+  std::int32_t (*reset)(DeviceManager&, void*);
+  StatusCode (*get)(DeviceManager&, void*);
+  StatusCode (*set)(DeviceManager&, const void*);
+};
+
+template <typename T>
+using Store = std::int32_t (DeviceManager::*)(T*);
+template <typename T>
+using Operation = StatusCode (DeviceManager::*)(const char16_t*, const char16_t*, T*);
+
+template <typename T, Store<T> kLoad, Store<const T> kSave, Store<T> kReset, Operation<T> kGet,
+          Operation<const T> kSet>
+Record Row(const char* name, const char* path, const std::string& defaults, StatusCode getFailure,
+           StatusCode setFailure) {
+  return {name,
+          path,
+          defaults,
+          getFailure,
+          setFailure,
+          [](DeviceManager& m, void* r) { return (m.*kLoad)(static_cast<T*>(r)); },
+          [](DeviceManager& m, const void* r) { return (m.*kSave)(static_cast<const T*>(r)); },
+          [](DeviceManager& m, void* r) { return (m.*kReset)(static_cast<T*>(r)); },
+          [](DeviceManager& m, void* r) {
+            return (m.*kGet)(kAdmin, kFactoryPassword, static_cast<T*>(r));
+          },
+          [](DeviceManager& m, const void* r) {
+            return (m.*kSet)(kAdmin, kFactoryPassword, static_cast<const T*>(r));
+          }};
+}
+
+using M = DeviceManager;
+const Record kRecords[] = {
+    Row<NetworkSettings, &M::LoadNetworkSettings, &M::SaveNetworkSettings, &M::ResetNetworkSettings,
+        &M::GetNetworkSettings, &M::SetNetworkSettings>(
+        "Network", "/flash/nolva_system", kNetworkDefaultBytes, STATUS_GET_NETWORK_FAILED,
+        STATUS_SET_NETWORK_FAILED),
+    Row<ServiceSettings, &M::LoadServiceSettings, &M::SaveServiceSettings, &M::ResetServiceSettings,
+        &M::GetServiceSettings, &M::SetServiceSettings>(
+        "Service", "/flash/nolva_service", LittleEndian(kServiceDefaults),
+        STATUS_GET_SERVICE_FAILED, STATUS_SET_SERVICE_FAILED),
+    Row<OcpSettings, &M::LoadOcpSettings, &M::SaveOcpSettings, &M::ResetOcpSettings,
+        &M::GetOcpSettings, &M::SetOcpSettings>("Ocp", "/flash/nolva_ocp",
+                                                LittleEndian(kOcpDefaults), STATUS_GET_OCP_FAILED,
+                                                STATUS_SET_OCP_FAILED),
+};
+
+class Settings : public DeviceTest, public ::testing::WithParamInterface<Record> {
+ protected:
+  std::size_t Size() const { return GetParam().defaults.size(); }
+  // The defaults with the first word changed: 2 and 3 still mean "enabled",
+  // so the records clash with nothing.
+  std::string Variant(char firstByte) const {
+    std::string bytes = GetParam().defaults;
+    bytes[0] = firstByte;
+    return bytes;
+  }
+  std::string Held() const { return std::string(record, Size()); }
+  void Fill(char byte) { std::memset(record, byte, sizeof record); }
+  void Put(const std::string& bytes) { std::memcpy(record, bytes.data(), bytes.size()); }
+  std::string Stored() const { return ReadBoardFile(GetParam().path); }
+
+  alignas(4) char record[64];
+};
+
+TEST_P(Settings, MissingFileGivesAndStoresTheDefaults) {
+  Fill(0x5A);
+  EXPECT_EQ(GetParam().load(manager, record), 0);
+  EXPECT_EQ(Held(), GetParam().defaults);
+  EXPECT_EQ(Stored(), GetParam().defaults);
+  std::filesystem::remove(board::HostPath(Board(), GetParam().path));
+  Fill(0x5A);
+  EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
+  EXPECT_EQ(Held(), GetParam().defaults);
+  EXPECT_EQ(Stored(), GetParam().defaults);
+}
+
+TEST_P(Settings, ShortFileFailsKeepingTheCallersTailAndTheFile) {
+  const std::string stored = Variant(2).substr(0, Size() - 6);
+  WriteBoardFile(GetParam().path, stored);
+  Fill(0x5A);
+  EXPECT_EQ(GetParam().load(manager, record), -1);
+  EXPECT_EQ(Held(), stored + std::string(6, '\x5A'));
+  EXPECT_EQ(GetParam().get(manager, record), GetParam().getFailure);
+  EXPECT_EQ(Stored(), stored) << "a load never repairs";
+}
+
+TEST_P(Settings, LongFileGivesItsFirstBytesAndStaysAsItIs) {
+  WriteBoardFile(GetParam().path, Variant(3) + "tail");
+  Fill(0);
+  EXPECT_EQ(GetParam().load(manager, record), 0);
+  EXPECT_EQ(Held(), Variant(3));
+  EXPECT_EQ(Stored(), Variant(3) + "tail");
+}
+
+TEST_P(Settings, SetGetSaveAndResetKeepEveryByte) {
+  Put(Variant(3));
+  ASSERT_EQ(GetParam().set(manager, record), STATUS_OK);
+  EXPECT_EQ(Stored(), Variant(3));
+  Fill(0);
+  EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
+  EXPECT_EQ(Held(), Variant(3));
+  Put(Variant(2));
+  ASSERT_EQ(GetParam().save(manager, record), 0);
+  EXPECT_EQ(Stored(), Variant(2));
+  Fill(0x5A);
+  EXPECT_EQ(GetParam().reset(manager, record), 0);
+  EXPECT_EQ(Held(), GetParam().defaults);
+  EXPECT_EQ(Stored(), GetParam().defaults);
+}
+
+TEST_P(Settings, MissingRecordIsRefusedWithoutTouchingTheFlash) {
+  EXPECT_EQ(GetParam().load(manager, nullptr), -1);
+  EXPECT_EQ(GetParam().save(manager, nullptr), -1);
+  EXPECT_EQ(GetParam().reset(manager, nullptr), -1);
+  EXPECT_FALSE(BoardFileExists(GetParam().path));
+  EXPECT_EQ(GetParam().get(manager, nullptr), GetParam().getFailure);
+  EXPECT_EQ(GetParam().set(manager, nullptr), GetParam().setFailure);
+  EXPECT_FALSE(BoardFileExists(GetParam().path));
+}
+
+// Out of descriptors, or a file that cannot be opened, is not a
+// factory-fresh device: the stored record stays.
+TEST_P(Settings, FileThatCannotBeOpenedIsNotReplaced) {
+  WriteBoardFile(GetParam().path, Variant(2));
+  Fill(0x77);
+  rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  rlimit none = limit;
+  none.rlim_cur = 0;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const std::int32_t result = GetParam().load(manager, record);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(Held(), std::string(Size(), '\x77'));
+  EXPECT_EQ(Stored(), Variant(2));
+}
+
+// A save that fails at any step, a write cut short by a full flash
+// included, keeps the old file whole and leaves no temporary file.
+TEST_P(Settings, FailedSaveKeepsTheOldFile) {
+  Put(Variant(2));
+  ASSERT_EQ(GetParam().set(manager, record), STATUS_OK);
+  const auto files = FlashFileNames();
+  const struct {
+    const char* fault;
+    const char* value;
+  } faults[] = {{"flash-full", ""},
+                {"flash-full", "10"},
+                {"flash-readonly", ""},
+                {"flash-fsync-fails", ""},
+                {"flash-rename-fails", ""}};
+  for (const auto& f : faults) {
+    SCOPED_TRACE(std::string(f.fault) + " " + f.value);
+    SetFault(f.fault, f.value);
+    Put(Variant(3));
+    EXPECT_EQ(GetParam().save(manager, record), -1);
+    EXPECT_EQ(GetParam().set(manager, record), GetParam().setFailure);
+    EXPECT_EQ(GetParam().reset(manager, record), -1);
+    ClearFault(f.fault);
+    EXPECT_EQ(Stored(), Variant(2));
+    EXPECT_EQ(FlashFileNames(), files);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, Settings, ::testing::ValuesIn(kRecords),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The user file's saves fail the same way, the chunked write cut in its
+// second chunk included.
+TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
+  UserTable table = {};
+  for (; table.count < 120; ++table.count) {
+    std::snprintf(table.entries[table.count].name, 20, "user%d", table.count);
+    std::snprintf(table.entries[table.count].digest, 40, "%039d", table.count);
+  }
+  ASSERT_EQ(manager.SaveUsers(&table), 0);
+  const std::string before = Users();
+  for (const char* budget : {"", "5000"}) {
+    SetFault("flash-full", budget);
+    EXPECT_EQ(manager.SetUserPassword("user1", "new"), -1);
+    EXPECT_EQ(manager.RemoveUser("user1"), -1);
+    EXPECT_EQ(manager.AppendUser("carol", "pw"), -1);
+    ClearFault("flash-full");
+    EXPECT_EQ(Users(), before) << budget;
+    EXPECT_EQ(FlashFileNames(), std::vector<std::string>{"nolva_user"});
+  }
+}
+
+TEST_F(DeviceTest, LoadSettingsHoldsBothRecordsAndReportsTheOcpLoad) {
+  EXPECT_EQ(manager.LoadSettings(), 0);
+  EXPECT_EQ(BytesOf(manager.serviceSettings), LittleEndian(kServiceDefaults));
+  EXPECT_EQ(BytesOf(manager.ocpSettings), LittleEndian(kOcpDefaults));
+  EXPECT_EQ(ReadBoardFile("/flash/nolva_ocp"), LittleEndian(kOcpDefaults));
+  const std::string service = LittleEndian({9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
+  WriteBoardFile("/flash/nolva_service", service);
+  EXPECT_EQ(manager.LoadSettings(), 0) << "a short service file is not reported";
+  EXPECT_EQ(BytesOf(manager.serviceSettings).substr(0, 40), service);
+  WriteBoardFile("/flash/nolva_ocp", "short");
+  EXPECT_EQ(manager.LoadSettings(), -1);
+}
+
+// --- Port clashes -----------------------------------------------------------
+
+ServiceSettings Service(std::int32_t primaryEnabled, std::int32_t primaryPort,
+                        std::int32_t secondaryEnabled, std::int32_t secondaryPort) {
+  auto settings = RecordOf<ServiceSettings>(kServiceDefaults);
+  settings.primaryEnabled = primaryEnabled;
+  settings.primaryPort = primaryPort;
+  settings.secondaryEnabled = secondaryEnabled;
+  settings.secondaryPort = secondaryPort;
+  return settings;
+}
+
+OcpSettings Ocp(std::int32_t enabled, std::int32_t port) {
+  auto settings = RecordOf<OcpSettings>(kOcpDefaults);
+  settings.ocpEnabled = enabled;
+  settings.ocpPort = port;
+  return settings;
+}
+
+enum class Companion { kStored, kMissing, kShort };
+
+// A service record to store is checked against itself and the stored OCP
+// record; an OCP record only against the stored service record.
+struct ClashCase {
+  const char* behaviour;
+  bool setService;  // which record is set; the other is the stored companion
+  Companion companion;
+  ServiceSettings service;
+  OcpSettings ocp;
+  StatusCode expected;
+};
+
+const ClashCase kClashes[] = {
+    {"DefaultsAgainstDefaults", true, Companion::kStored, Service(1, 9100, 1, 11110), Ocp(1, 23),
+     STATUS_OK},
+    {"PrimaryAndSecondaryShareAPort", true, Companion::kStored, Service(1, 5000, 1, 5000),
+     Ocp(1, 23), STATUS_REFUSED},
+    {"SharedPortWithSecondaryDisabled", true, Companion::kStored, Service(1, 5000, 0, 5000),
+     Ocp(1, 23), STATUS_OK},
+    {"SharedPortWithPrimaryDisabled", true, Companion::kStored, Service(0, 5000, 1, 5000),
+     Ocp(1, 23), STATUS_OK},
+    {"PrimaryOnTheOcpPort", true, Companion::kStored, Service(1, 23, 1, 11110), Ocp(1, 23),
+     STATUS_REFUSED},
+    {"PrimaryOnADisabledOcpPort", true, Companion::kStored, Service(1, 23, 1, 11110), Ocp(0, 23),
+     STATUS_OK},
+    {"SecondaryOnTheOcpPort", true, Companion::kStored, Service(1, 9100, 1, 23), Ocp(1, 23),
+     STATUS_REFUSED},
+    {"DisabledSecondaryOnTheOcpPort", true, Companion::kStored, Service(1, 9100, 0, 23), Ocp(1, 23),
+     STATUS_OK},
+    {"AnyNonZeroFlagEnables", true, Companion::kStored, Service(2, 23, 0, 11110), Ocp(-7, 23),
+     STATUS_REFUSED},
+    {"PortsDifferingAboveBit16", true, Companion::kStored, Service(1, 23 + 65536, 1, 23 - 65536),
+     Ocp(1, 23), STATUS_OK},
+    {"MissingOcpIsCreatedThenChecked", true, Companion::kMissing, Service(1, 23, 0, 0), Ocp(1, 23),
+     STATUS_REFUSED},
+    {"ShortOcpRefusesEvenAllDisabled", true, Companion::kShort, Service(0, 1, 0, 2), Ocp(1, 23),
+     STATUS_REFUSED},
+    {"OcpOnThePrimaryPort", false, Companion::kStored, Service(1, 9100, 1, 11110), Ocp(1, 9100),
+     STATUS_REFUSED},
+    {"DisabledOcpOnThePrimaryPort", false, Companion::kStored, Service(1, 9100, 1, 11110),
+     Ocp(0, 9100), STATUS_OK},
+    {"OcpOnADisabledPrimaryPort", false, Companion::kStored, Service(0, 9100, 1, 11110),
+     Ocp(1, 9100), STATUS_OK},
+    {"OcpOnTheSecondaryPort", false, Companion::kStored, Service(1, 9100, 1, 11110), Ocp(1, 11110),
+     STATUS_REFUSED},
+    {"OcpOnADisabledSecondaryPort", false, Companion::kStored, Service(1, 9100, 0, 11110),
+     Ocp(1, 11110), STATUS_OK},
+    {"StoredServicesSharingAPortAreNotTheOcpsConcern", false, Companion::kStored,
+     Service(1, 5000, 1, 5000), Ocp(1, 23), STATUS_OK},
+    {"MissingServiceIsCreatedThenChecked", false, Companion::kMissing, Service(1, 9100, 1, 11110),
+     Ocp(1, 9100), STATUS_REFUSED},
+    {"ShortServiceRefusesEvenDisabledOcp", false, Companion::kShort, Service(1, 9100, 1, 11110),
+     Ocp(0, 23), STATUS_REFUSED},
+};
+
+class Clashes : public DeviceTest, public ::testing::WithParamInterface<ClashCase> {};
+
+TEST_P(Clashes, StoreOnlyARecordWithoutClashes) {
+  const ClashCase& c = GetParam();
+  const char* path = c.setService ? "/flash/nolva_service" : "/flash/nolva_ocp";
+  const char* companionPath = c.setService ? "/flash/nolva_ocp" : "/flash/nolva_service";
+  const std::string fresh = c.setService ? BytesOf(c.service) : BytesOf(c.ocp);
+  const std::string companion = c.setService ? BytesOf(c.ocp) : BytesOf(c.service);
+  const std::string previous = "previous record";
+  WriteBoardFile(path, previous);
+  if (c.companion == Companion::kStored) WriteBoardFile(companionPath, companion);
+  if (c.companion == Companion::kShort) WriteBoardFile(companionPath, companion.substr(1));
+
+  EXPECT_EQ(c.setService ? manager.SetServiceSettings(kAdmin, kFactoryPassword, &c.service)
+                         : manager.SetOcpSettings(kAdmin, kFactoryPassword, &c.ocp),
+            c.expected);
+  EXPECT_EQ(ReadBoardFile(path), c.expected == STATUS_OK ? fresh : previous);
+  if (c.companion == Companion::kMissing) {
+    EXPECT_EQ(ReadBoardFile(companionPath),
+              c.setService ? LittleEndian(kOcpDefaults) : LittleEndian(kServiceDefaults));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, Clashes, ::testing::ValuesIn(kClashes),
+                         [](const auto& info) { return std::string(info.param.behaviour); });
+
+}  // namespace
+}  // namespace nolva::test
