@@ -88,17 +88,14 @@ class Settings : public DeviceTest, public ::testing::WithParamInterface<Record>
 
 TEST_P(Settings, MissingFileGivesAndStoresTheDefaults) {
   Fill(0x5A);
-  EXPECT_EQ(GetParam().load(manager, record), 0);
-  EXPECT_EQ(Held(), GetParam().defaults);
-  EXPECT_EQ(Stored(), GetParam().defaults);
-  std::filesystem::remove(board::HostPath(Board(), GetParam().path));
-  Fill(0x5A);
   EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
   EXPECT_EQ(Held(), GetParam().defaults);
   EXPECT_EQ(Stored(), GetParam().defaults);
 }
 
-TEST_P(Settings, ShortFileFailsKeepingTheCallersTailAndTheFile) {
+// A short file fails, keeping the caller's tail and the file; a long one
+// gives its first bytes.
+TEST_P(Settings, LoadTakesTheRecordsBytesFromTheFileAsItIs) {
   const std::string stored = Variant(2).substr(0, Size() - 6);
   WriteBoardFile(GetParam().path, stored);
   Fill(0x5A);
@@ -106,11 +103,7 @@ TEST_P(Settings, ShortFileFailsKeepingTheCallersTailAndTheFile) {
   EXPECT_EQ(Held(), stored + std::string(6, '\x5A'));
   EXPECT_EQ(GetParam().get(manager, record), GetParam().getFailure);
   EXPECT_EQ(Stored(), stored) << "a load never repairs";
-}
-
-TEST_P(Settings, LongFileGivesItsFirstBytesAndStaysAsItIs) {
   WriteBoardFile(GetParam().path, Variant(3) + "tail");
-  Fill(0);
   EXPECT_EQ(GetParam().load(manager, record), 0);
   EXPECT_EQ(Held(), Variant(3));
   EXPECT_EQ(Stored(), Variant(3) + "tail");
@@ -225,12 +218,12 @@ TEST_F(DeviceTest, LoadSettingsHoldsBothRecordsAndReportsTheOcpLoad) {
 
 // --- Port clashes -----------------------------------------------------------
 
-ServiceSettings Service(std::int32_t primaryEnabled, std::int32_t primaryPort,
-                        std::int32_t secondaryEnabled, std::int32_t secondaryPort) {
+ServiceSettings Service(std::int32_t primaryOn = 1, std::int32_t primaryPort = 9100,
+                        std::int32_t secondaryOn = 1, std::int32_t secondaryPort = 11110) {
   auto settings = RecordOf<ServiceSettings>(kServiceDefaults);
-  settings.primaryEnabled = primaryEnabled;
+  settings.primaryEnabled = primaryOn;
   settings.primaryPort = primaryPort;
-  settings.secondaryEnabled = secondaryEnabled;
+  settings.secondaryEnabled = secondaryOn;
   settings.secondaryPort = secondaryPort;
   return settings;
 }
@@ -242,82 +235,60 @@ OcpSettings Ocp(std::int32_t enabled, std::int32_t port) {
   return settings;
 }
 
-enum class Companion { kStored, kMissing, kShort };
-
-// A service record to store is checked against itself and the stored OCP
-// record; an OCP record only against the stored service record.
+// The record set ('S'ervice or 'O'CP) is checked against the other, stored
+// one ('-': missing, created with its defaults first; 's': short); a service
+// record also against itself, never against the one it replaces.
 struct ClashCase {
   const char* behaviour;
-  bool setService;  // which record is set; the other is the stored companion
-  Companion companion;
+  char set;
+  char companion;
   ServiceSettings service;
   OcpSettings ocp;
   StatusCode expected;
 };
 
+constexpr StatusCode kOk = STATUS_OK, kRefused = STATUS_REFUSED;
 const ClashCase kClashes[] = {
-    {"DefaultsAgainstDefaults", true, Companion::kStored, Service(1, 9100, 1, 11110), Ocp(1, 23),
-     STATUS_OK},
-    {"PrimaryAndSecondaryShareAPort", true, Companion::kStored, Service(1, 5000, 1, 5000),
-     Ocp(1, 23), STATUS_REFUSED},
-    {"SharedPortWithSecondaryDisabled", true, Companion::kStored, Service(1, 5000, 0, 5000),
-     Ocp(1, 23), STATUS_OK},
-    {"SharedPortWithPrimaryDisabled", true, Companion::kStored, Service(0, 5000, 1, 5000),
-     Ocp(1, 23), STATUS_OK},
-    {"PrimaryOnTheOcpPort", true, Companion::kStored, Service(1, 23, 1, 11110), Ocp(1, 23),
-     STATUS_REFUSED},
-    {"PrimaryOnADisabledOcpPort", true, Companion::kStored, Service(1, 23, 1, 11110), Ocp(0, 23),
-     STATUS_OK},
-    {"SecondaryOnTheOcpPort", true, Companion::kStored, Service(1, 9100, 1, 23), Ocp(1, 23),
-     STATUS_REFUSED},
-    {"DisabledSecondaryOnTheOcpPort", true, Companion::kStored, Service(1, 9100, 0, 23), Ocp(1, 23),
-     STATUS_OK},
-    {"AnyNonZeroFlagEnables", true, Companion::kStored, Service(2, 23, 0, 11110), Ocp(-7, 23),
-     STATUS_REFUSED},
-    {"PortsDifferingAboveBit16", true, Companion::kStored, Service(1, 23 + 65536, 1, 23 - 65536),
-     Ocp(1, 23), STATUS_OK},
-    {"MissingOcpIsCreatedThenChecked", true, Companion::kMissing, Service(1, 23, 0, 0), Ocp(1, 23),
-     STATUS_REFUSED},
-    {"ShortOcpRefusesEvenAllDisabled", true, Companion::kShort, Service(0, 1, 0, 2), Ocp(1, 23),
-     STATUS_REFUSED},
-    {"OcpOnThePrimaryPort", false, Companion::kStored, Service(1, 9100, 1, 11110), Ocp(1, 9100),
-     STATUS_REFUSED},
-    {"DisabledOcpOnThePrimaryPort", false, Companion::kStored, Service(1, 9100, 1, 11110),
-     Ocp(0, 9100), STATUS_OK},
-    {"OcpOnADisabledPrimaryPort", false, Companion::kStored, Service(0, 9100, 1, 11110),
-     Ocp(1, 9100), STATUS_OK},
-    {"OcpOnTheSecondaryPort", false, Companion::kStored, Service(1, 9100, 1, 11110), Ocp(1, 11110),
-     STATUS_REFUSED},
-    {"OcpOnADisabledSecondaryPort", false, Companion::kStored, Service(1, 9100, 0, 11110),
-     Ocp(1, 11110), STATUS_OK},
-    {"StoredServicesSharingAPortAreNotTheOcpsConcern", false, Companion::kStored,
-     Service(1, 5000, 1, 5000), Ocp(1, 23), STATUS_OK},
-    {"MissingServiceIsCreatedThenChecked", false, Companion::kMissing, Service(1, 9100, 1, 11110),
-     Ocp(1, 9100), STATUS_REFUSED},
-    {"ShortServiceRefusesEvenDisabledOcp", false, Companion::kShort, Service(1, 9100, 1, 11110),
-     Ocp(0, 23), STATUS_REFUSED},
+    {"Defaults", 'S', '+', Service(1, 9100, 1, 11110), Ocp(1, 23), kOk},
+    {"PrimaryOnTheSecondaryPort", 'S', '+', Service(1, 5000, 1, 5000), Ocp(1, 23), kRefused},
+    {"DisabledSecondaryOnThePrimaryPort", 'S', '+', Service(1, 5000, 0, 5000), Ocp(1, 23), kOk},
+    {"DisabledPrimaryOnTheSecondaryPort", 'S', '+', Service(0, 5000, 1, 5000), Ocp(1, 23), kOk},
+    {"PrimaryOnTheOcpPort", 'S', '+', Service(1, 23, 1, 11110), Ocp(1, 23), kRefused},
+    {"PrimaryOnADisabledOcpPort", 'S', '+', Service(1, 23, 1, 11110), Ocp(0, 23), kOk},
+    {"SecondaryOnTheOcpPort", 'S', '+', Service(1, 9100, 1, 23), Ocp(1, 23), kRefused},
+    {"DisabledSecondaryOnTheOcpPort", 'S', '+', Service(1, 9100, 0, 23), Ocp(1, 23), kOk},
+    {"AnyNonZeroFlagEnables", 'S', '+', Service(2, 23, 0, 11110), Ocp(-7, 23), kRefused},
+    {"PortsDifferingAboveBit16", 'S', '+', Service(1, 23 + 65536, 1, 23 - 65536), Ocp(1, 23), kOk},
+    {"MissingOcpIsCreatedThenChecked", 'S', '-', Service(1, 23, 0, 0), Ocp(1, 23), kRefused},
+    {"ShortOcpRefusesEvenAllDisabled", 'S', 's', Service(0, 1, 0, 2), Ocp(1, 23), kRefused},
+    {"OcpOnThePrimaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(1, 9100), kRefused},
+    {"DisabledOcpOnThePrimaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(0, 9100), kOk},
+    {"OcpOnADisabledPrimaryPort", 'O', '+', Service(0, 9100, 1, 11110), Ocp(1, 9100), kOk},
+    {"OcpOnTheSecondaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(1, 11110), kRefused},
+    {"OcpOnADisabledSecondaryPort", 'O', '+', Service(1, 9100, 0, 11110), Ocp(1, 11110), kOk},
+    {"StoredServicesSharingAPort", 'O', '+', Service(1, 5000, 1, 5000), Ocp(1, 23), kOk},
+    {"MissingServiceIsCreatedThenChecked", 'O', '-', Service(), Ocp(1, 9100), kRefused},
+    {"ShortServiceRefusesEvenADisabledOcp", 'O', 's', Service(), Ocp(0, 23), kRefused},
 };
 
 class Clashes : public DeviceTest, public ::testing::WithParamInterface<ClashCase> {};
 
 TEST_P(Clashes, StoreOnlyARecordWithoutClashes) {
   const ClashCase& c = GetParam();
-  const char* path = c.setService ? "/flash/nolva_service" : "/flash/nolva_ocp";
-  const char* companionPath = c.setService ? "/flash/nolva_ocp" : "/flash/nolva_service";
-  const std::string fresh = c.setService ? BytesOf(c.service) : BytesOf(c.ocp);
-  const std::string companion = c.setService ? BytesOf(c.ocp) : BytesOf(c.service);
-  const std::string previous = "previous record";
-  WriteBoardFile(path, previous);
-  if (c.companion == Companion::kStored) WriteBoardFile(companionPath, companion);
-  if (c.companion == Companion::kShort) WriteBoardFile(companionPath, companion.substr(1));
-
-  EXPECT_EQ(c.setService ? manager.SetServiceSettings(kAdmin, kFactoryPassword, &c.service)
-                         : manager.SetOcpSettings(kAdmin, kFactoryPassword, &c.ocp),
+  const bool service = c.set == 'S';
+  const char* path = service ? "/flash/nolva_service" : "/flash/nolva_ocp";
+  const char* other = service ? "/flash/nolva_ocp" : "/flash/nolva_service";
+  const std::string companion = service ? BytesOf(c.ocp) : BytesOf(c.service);
+  WriteBoardFile(path, "previous record");
+  if (c.companion != '-') WriteBoardFile(other, companion.substr(c.companion == 's' ? 1 : 0));
+  EXPECT_EQ(service ? manager.SetServiceSettings(kAdmin, kFactoryPassword, &c.service)
+                    : manager.SetOcpSettings(kAdmin, kFactoryPassword, &c.ocp),
             c.expected);
-  EXPECT_EQ(ReadBoardFile(path), c.expected == STATUS_OK ? fresh : previous);
-  if (c.companion == Companion::kMissing) {
-    EXPECT_EQ(ReadBoardFile(companionPath),
-              c.setService ? LittleEndian(kOcpDefaults) : LittleEndian(kServiceDefaults));
+  EXPECT_EQ(ReadBoardFile(path), c.expected != kOk ? "previous record"
+                                 : service         ? BytesOf(c.service)
+                                                   : BytesOf(c.ocp));
+  if (c.companion == '-') {
+    EXPECT_EQ(ReadBoardFile(other), LittleEndian(service ? kOcpDefaults : kServiceDefaults));
   }
 }
 
