@@ -89,28 +89,19 @@ TEST_F(Boot, HandsTheGpioDriverItsPortConfiguration) {
             }));
 }
 
-TEST_F(Boot, GoesOnWhateverCannotBeWritten) {
+TEST_F(Boot, GoesOnWhateverCannotBeWrittenOrOpened) {
   WriteBoardFile("/etc/network/interfaces", "previous\n");
   SetFault("interfaces-readonly");
   SetFault("flash-readonly");
-  const ProgramResult result = RunBoot();
+  ProgramResult result = RunBoot();
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\nprevious\n");
   EXPECT_FALSE(BoardFileExists("/flash/nolva_system"));
   EXPECT_EQ(Logged("system ").size(), 3u);
-}
-
-class BootWithoutGpio : public Boot {
- protected:
-  board::BoardOptions Options() const override {
-    board::BoardOptions options;
-    options.gpio = false;
-    return options;
-  }
-};
-
-TEST_F(BootWithoutGpio, SaysSoAndStillExitsZero) {
-  const ProgramResult result = RunBoot();
+  board::BoardOptions options = TestBoardOptions();
+  options.gpio = false;
+  board::CreateBoard(Board(), options);
+  result = RunBoot();
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces + "Fail to open /dev/gpio\n");
 }
@@ -140,33 +131,23 @@ TEST_F(RawFile, ReadFillsTheBufferFromTheFilesHead) {
 
 TEST_F(RawFile, WriteOverwritesTheHeadAndSetsMode0666) {
   const std::string host = board::HostPath(Board(), "/flash/raw");
-  const struct {
-    const char* existing;  // nullptr: no file
-    const char* fault;
-    std::int32_t length;
-    std::int32_t result;
-    const char* after;  // nullptr: no file
-  } cases[] = {
-      {"0123456789", nullptr, 4, 0, "abcd456789"}, {nullptr, nullptr, 4, 0, "abcd"},
-      {"0123", nullptr, -1, -1, "0123"},           {nullptr, "flash-full", 4, -1, ""},
-      {nullptr, "flash-readonly", 4, -1, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.after ? c.after : "none");
-    board::CreateBoard(Board(), Options());
-    if (c.existing) {
-      WriteBoardFile("/flash/raw", c.existing);
-      ::chmod(host.c_str(), 0600);
-    }
-    if (c.fault) SetFault(c.fault);
-    EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", c.length), c.result);
-    ASSERT_EQ(BoardFileExists("/flash/raw"), c.after != nullptr);
-    if (!c.after) continue;
-    EXPECT_EQ(ReadBoardFile("/flash/raw"), c.after);
-    struct stat status {};
-    ASSERT_EQ(::stat(host.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, c.length < 0 ? 0600u : 0666u);
-  }
+  WriteBoardFile("/flash/raw", "0123456789");
+  ::chmod(host.c_str(), 0600);
+  struct stat status {};
+  EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", -1), -1);
+  ASSERT_EQ(::stat(host.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u) << "a refused write touches nothing";
+  EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", 4), 0);
+  EXPECT_EQ(ReadBoardFile("/flash/raw"), "abcd456789");
+  ASSERT_EQ(::stat(host.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0666u);
+  EXPECT_EQ(WriteRawFile("/flash/new", "abcd", 4), 0);
+  EXPECT_EQ(ReadBoardFile("/flash/new"), "abcd");
+  SetFault("flash-full");
+  EXPECT_EQ(WriteRawFile("/flash/full", "abcd", 4), -1);
+  SetFault("flash-readonly");
+  EXPECT_EQ(WriteRawFile("/flash/none", "abcd", 4), -1);
+  EXPECT_FALSE(BoardFileExists("/flash/none"));
 }
 
 }  // namespace

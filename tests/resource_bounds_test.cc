@@ -9,8 +9,7 @@
 #include <map>
 #include <string>
 
-#include "store/device_manager.h"
-#include "tests/support/board_test.h"
+#include "tests/device_test_support.h"
 #include "tests/support/descriptors.h"
 #include "tests/support/operations.h"
 #include "tests/support/small_stack.h"
@@ -26,27 +25,10 @@ void Put(const std::string& board, const char* device, const std::string& bytes)
 
 // "admin" with its factory password, then accounts named after their row.
 std::string UserLines(int count) {
-  DeviceManager manager;
-  char digest[40];
-  manager.MakePasswordDigest(digest, "kevla");
-  std::string lines = std::string("admin:") + digest + "\n";
+  std::string lines = kFactoryLine;
   for (int i = 1; i < count; ++i)
-    lines += "user" + std::to_string(i) + ":" + digest + "\n";
+    lines += "user" + std::to_string(i) + ":D\n";
   return lines;
-}
-
-// A list with `count` devices on the hub's ports.
-std::string UsbDevices(int count) {
-  std::string text = board::kEmptyHubUsbDevices;
-  for (int port = 0; port < count; ++port) {
-    char device[160];
-    std::snprintf(device, sizeof device,
-                  "\nT:  Bus=01 Lev=02 Prnt=02 Port=%02d Cnt=01 Dev#=%3d Spd=480  MxCh= 0\n"
-                  "S:  Product=Flash Disk %d\n",
-                  port, port + 3, port);
-    text += device;
-  }
-  return text;
 }
 
 // What the board holds, and who calls, on one path through the operations.
@@ -60,7 +42,6 @@ const Scenario kScenarios[] = {
     {"AccountBobExists",
      [](const std::string& b, Call&) { Put(b, "/flash/nolva_user", UserLines(1) + "bob:00\n"); }},
     {"WrongPassword", [](const std::string&, Call& c) { c.password = u"wrong"; }},
-    {"NotAdmin", [](const std::string&, Call& c) { c.user = u"bob"; }},
     {"OverlongCredentials",
      [](const std::string&, Call& c) {
        c.user = u"adminadminadminadminadminadmin";
@@ -68,7 +49,6 @@ const Scenario kScenarios[] = {
      }},
     {"ReadOnlyFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-readonly"); }},
     {"FullFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-full", "0"); }},
-    {"FsyncFails", [](const std::string& b, Call&) { board::SetFault(b, "flash-fsync-fails"); }},
     {"RenameFails", [](const std::string& b, Call&) { board::SetFault(b, "flash-rename-fails"); }},
     {"ShortFiles",
      [](const std::string& b, Call&) {
@@ -87,22 +67,14 @@ const Scenario kScenarios[] = {
        c.service.primaryPort = 23;
        c.ocp.ocpPort = 9100;
      }},
-    {"NoCapacity", [](const std::string&, Call& c) { c.capacity = 0; }},
-    {"ManyUsbDevices",
-     [](const std::string& b, Call&) { board::SetUsbDevices(b, UsbDevices(40)); }},
     {"NoDevices",
      [](const std::string& b, Call&) {
        for (const char* device : {"/dev/mtd3", "/dev/mtd4", "/proc/bus/usb/devices"})
          std::filesystem::remove(board::HostPath(b, device));
      }},
     {"EraseFails", [](const std::string& b, Call&) { board::SetFault(b, "mtd-erase-fails"); }},
-    {"GeometryUnknown",
-     [](const std::string& b, Call&) { board::SetFault(b, "mtd-getinfo-fails"); }},
     {"FirmwareWriteFails",
      [](const std::string& b, Call&) { board::SetFault(b, "mtd-write-fails"); }},
-    {"ShortFirmwareWrites",
-     [](const std::string& b, Call&) { board::SetFault(b, "mtd-short-writes", "1000"); }},
-    {"ImageTooShortToRoute", [](const std::string&, Call& c) { c.length = 39; }},
     {"TmpReadOnly", [](const std::string& b, Call&) { board::SetFault(b, "tmp-readonly"); }},
 };
 
@@ -138,7 +110,6 @@ TEST_P(Resources, EveryPathFitsA64KiBStackAndClosesEveryDescriptor) {
   if (kSanitized) return;
   EXPECT_LT(deepest, kDeviceStack);
   std::printf("stack: %s uses %zu bytes at most (%s)\n", operation.name, deepest, deepestPath);
-  RecordProperty("stack_bytes", static_cast<int>(deepest));
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, Resources, ::testing::ValuesIn(kOperations),
