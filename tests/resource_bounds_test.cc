@@ -96,7 +96,7 @@ TEST_P(Resources, EveryPathFitsA64KiBStackAndClosesEveryDescriptor) {
     DeviceManager manager;
     // Sanitizers multiply frame sizes: there the bound is not measured.
     StatusCode status = STATUS_OK;
-    const std::size_t used = RunOnStack(kSanitized ? 8 << 20 : kDeviceStack, operation.name,
+    const std::size_t used = RunOnStack(kSanitized ? 8 << 20 : kDeviceStack,
                                         [&] { status = operation.run(manager, call); });
     EXPECT_EQ(OpenDescriptors(), before);
     (status == STATUS_OK ? succeeded : failed) = true;

@@ -135,23 +135,6 @@ TEST_P(Settings, MissingRecordIsRefusedWithoutTouchingTheFlash) {
   EXPECT_FALSE(BoardFileExists(GetParam().path));
 }
 
-// Out of descriptors, or a file that cannot be opened, is not a
-// factory-fresh device: the stored record stays.
-TEST_P(Settings, FileThatCannotBeOpenedIsNotReplaced) {
-  WriteBoardFile(GetParam().path, Variant(2));
-  Fill(0x77);
-  rlimit limit;
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-  rlimit none = limit;
-  none.rlim_cur = 0;
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-  const std::int32_t result = GetParam().load(manager, record);
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(Held(), std::string(Size(), '\x77'));
-  EXPECT_EQ(Stored(), Variant(2));
-}
-
 // A save that fails at any step, a write cut short by a full flash
 // included, keeps the old file whole and leaves no temporary file.
 TEST_P(Settings, FailedSaveKeepsTheOldFile) {
@@ -201,6 +184,29 @@ TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
     EXPECT_EQ(Users(), before) << budget;
     EXPECT_EQ(FlashFileNames(), std::vector<std::string>{"nolva_user"});
   }
+}
+
+// Out of descriptors is not a factory-fresh device: no file is replaced.
+TEST_F(DeviceTest, FilesThatCannotBeOpenedAreNotReplaced) {
+  for (const char* path : {"/flash/nolva_system", "/flash/nolva_service", "/flash/nolva_ocp"})
+    WriteBoardFile(path, "stored");
+  WriteUsers("stored");
+  rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  rlimit none = limit;
+  none.rlim_cur = 0;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  NetworkSettings network;
+  UserTable users;
+  const std::int32_t results[] = {
+      manager.LoadNetworkSettings(&network), manager.LoadServiceSettings(&manager.serviceSettings),
+      manager.LoadOcpSettings(&manager.ocpSettings), manager.LoadUsers(&users)};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+  EXPECT_THAT(results, ::testing::Each(-1));
+  EXPECT_EQ(FlashFileNames(),
+            (std::vector<std::string>{"nolva_ocp", "nolva_service", "nolva_system", "nolva_user"}));
+  for (const std::string& name : FlashFileNames())
+    EXPECT_EQ(ReadBoardFile("/flash/" + name), "stored") << name;
 }
 
 TEST_F(DeviceTest, LoadSettingsHoldsBothRecordsAndReportsTheOcpLoad) {

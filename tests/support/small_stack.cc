@@ -1,11 +1,9 @@
 #include "tests/support/small_stack.h"
 
 #include <pthread.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,47 +13,14 @@ namespace {
 constexpr unsigned char kUnused = 0xA5;
 constexpr std::size_t kGuard = 64 * 1024;  // larger than any one frame may jump
 
-struct Job {
-  const char* what;
-  const std::function<void()>* body;
-};
-
-const char* volatile running = "";
-alignas(16) unsigned char signalStack[64 * 1024];
-
-void Say(const char* text) {
-  (void)!write(2, text, std::strlen(text));
-}
-
-void OnOverflow(int) {
-  Say("stack overflow: ");
-  Say(running);
-  Say(" needs more than its stack\n");
-  _exit(86);
-}
-
-void* Start(void* argument) {
-  const Job* job = static_cast<const Job*>(argument);
-  stack_t alternate = {};
-  alternate.ss_sp = signalStack;
-  alternate.ss_size = sizeof signalStack;
-  sigaltstack(&alternate, nullptr);
-  struct sigaction action = {};
-  action.sa_handler = OnOverflow;
-  action.sa_flags = SA_ONSTACK;
-  struct sigaction previous = {};
-  sigaction(SIGSEGV, &action, &previous);
-  running = job->what;
-  (*job->body)();
-  sigaction(SIGSEGV, &previous, nullptr);
-  alternate.ss_flags = SS_DISABLE;
-  sigaltstack(&alternate, nullptr);
+void* Start(void* body) {
+  (*static_cast<const std::function<void()>*>(body))();
   return nullptr;
 }
 
 }  // namespace
 
-std::size_t RunOnStack(std::size_t size, const char* what, const std::function<void()>& body) {
+std::size_t RunOnStack(std::size_t size, const std::function<void()>& body) {
   const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   size = (size + page - 1) / page * page;
   void* mapped =
@@ -67,13 +32,14 @@ std::size_t RunOnStack(std::size_t size, const char* what, const std::function<v
   std::memset(stack, kUnused, size);
 
   // The thread's own bookkeeping (its descriptor and thread-local data)
-  // sits at the top of the given stack, as with a stack size attribute.
+  // sits at the top of the given stack, as with a stack size attribute. An
+  // overflow hits the guard below it and ends the process.
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstack(&attributes, stack, size);
-  Job job{what, &body};
   pthread_t thread;
-  if (pthread_create(&thread, &attributes, Start, &job) != 0) std::abort();
+  if (pthread_create(&thread, &attributes, Start, const_cast<std::function<void()>*>(&body)) != 0)
+    std::abort();
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attributes);
 

@@ -24,8 +24,8 @@ constexpr bool kSanitized =
 #endif
 
 // Runs `body` on a new thread whose stack holds `size` bytes, below which a
-// guard page stops an overflow; an overflow ends the process with a message
-// naming `what`. Returns the deepest use of the stack, in bytes.
-std::size_t RunOnStack(std::size_t size, const char* what, const std::function<void()>& body);
+// guard page stops an overflow: an overflow ends the process. Returns the
+// deepest use of the stack, in bytes.
+std::size_t RunOnStack(std::size_t size, const std::function<void()>& body);
 
 }  // namespace nolva::test
