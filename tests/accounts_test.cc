@@ -116,14 +116,19 @@ TEST_F(Accounts, AppendRefusesNamesTheFileCannotHoldBack) {
   EXPECT_EQ(Users(), kFactoryLine);
 }
 
+// A carriage return stays in the digest, so such an account's password
+// never verifies.
 TEST_F(Accounts, LinesSplitAtTheFirstColonAndOverlongFieldsAreIgnoredNotCut) {
   const std::string name19(19, 'n'), digest39(39, 'd');
-  WriteUsers("bob:AB:CD\nno colon\n:leading\ncarol:\ndave:xy\r\n" + name19 + "x:D\n" +
-             "erin:" + digest39 + "x\n" + name19 + ":" + digest39 + "\nfrank:");
-  EXPECT_EQ(
-      Load(),
-      (Rows{{"bob", "AB:CD"}, {"carol", ""}, {"dave", "xy\r"}, {name19, digest39}, {"frank", ""}}));
+  WriteUsers("bob:AB:CD\nno colon\n:leading\ncarol:\ndave:" + Digest("pw") + "\r\n" + name19 +
+             "x:D\n" + "erin:" + digest39 + "x\n" + name19 + ":" + digest39 + "\nfrank:");
+  EXPECT_EQ(Load(), (Rows{{"bob", "AB:CD"},
+                          {"carol", ""},
+                          {"dave", Digest("pw") + "\r"},
+                          {name19, digest39},
+                          {"frank", ""}}));
   EXPECT_EQ(manager.VerifyUser("carol", ""), -1);
+  EXPECT_EQ(manager.VerifyUser("dave", "pw"), -1);
 }
 
 // A line is read in pieces of at most 255 bytes; what follows the first

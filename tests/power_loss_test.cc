@@ -16,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using Files = std::vector<std::pair<std::string, std::string>>;
 
-constexpr NetworkSettings kOtherNetwork = {0, {172, 16, 1, 2}, {255, 255, 0, 0}, {172, 16, 0, 1}};
 constexpr ServiceSettings kOtherService = {2, 1, 0, 8080, 7, 8, 9, 10, 11110, 12, 13};
 const std::string kUsers = kFactoryLine + "bob:0123456789ABCDEF0123456789ABCDEF\n";
 
@@ -32,10 +31,6 @@ void PrintTo(const SaveCase& c, std::ostream* out) {
 }
 
 const SaveCase kSaves[] = {
-    {"SaveNetworkSettings",
-     {{"/flash/nolva_system", kNetworkStaticBytes}},
-     [](DeviceManager& m) { m.SaveNetworkSettings(&kOtherNetwork); },
-     {"/flash/nolva_system"}},
     {"BootCreatingTheNetworkRecord", {}, nullptr, {"/flash/nolva_system"}},
     {"BootReplacingAShortNetworkRecord",
      {{"/flash/nolva_system", "short"}},

@@ -108,11 +108,6 @@ const Scenario kScenarios[] = {
     {"ReadOnlyFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-readonly"); }},
     {"FullFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-full", "0"); }},
     {"RenameFails", [](const std::string& b, Call&) { board::SetFault(b, "flash-rename-fails"); }},
-    {"ShortFiles",
-     [](const std::string& b, Call&) {
-       for (const char* file : {"/flash/nolva_system", "/flash/nolva_service", "/flash/nolva_ocp"})
-         Put(b, file, "\x01\x02\x03");
-     }},
     {"FullUserTable",
      [](const std::string& b, Call&) { Put(b, "/flash/nolva_user", UserLines(300)); }},
     {"SmallCapacities",
