@@ -1,6 +1,7 @@
 // The settings records: each kept whole in its own flash file, read and
 // written by the store and by the gated operations, and the port clash rule
 // between the service and OCP records.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -117,6 +118,12 @@ TEST_P(Settings, SetGetSaveAndResetKeepEveryByte) {
   Put(Variant(2));
   ASSERT_EQ(GetParam().save(manager, record), 0);
   EXPECT_EQ(Stored(), Variant(2));
+  // Done means durable: the directory is synced after the rename.
+  const std::vector<std::string> log = LogLines();
+  const auto rename = std::find_if(log.rbegin(), log.rend(), [](const std::string& line) {
+    return line.rfind("rename ", 0) == 0;
+  });
+  EXPECT_NE(std::find(log.rbegin(), rename, "fsync /flash"), rename);
   Fill(0x5A);
   EXPECT_EQ(GetParam().reset(manager, record), 0);
   EXPECT_EQ(Held(), GetParam().defaults);
