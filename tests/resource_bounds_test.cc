@@ -1,6 +1,5 @@
 // Every operation, on its success and its failure paths, runs on a thread
 // with a 64 KiB stack and leaves no descriptor open.
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>

@@ -2,10 +2,8 @@
 // written by the store and by the gated operations, and the port clash rule
 // between the service and OCP records.
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "tests/device_test_support.h"
 
