@@ -24,18 +24,7 @@ constexpr unsigned char kUnused = 0xA5;
 
 // Sanitizers' frames are far larger than the device's: there the bound is
 // not measured.
-constexpr bool kSanitized =
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    true;
-#else
-    false;
-#endif
-#else
-    false;
-#endif
+constexpr bool kSanitized = NOLVA_SANITIZED;
 
 void* Start(void* body) {
   (*static_cast<const std::function<void()>*>(body))();
