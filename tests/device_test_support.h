@@ -64,11 +64,12 @@ inline std::string Bytes(const std::vector<std::uint8_t>& image) {
   return std::string(image.begin(), image.end());
 }
 
-// The text of a wide result, up to its zero unit.
+// The text of a wide result, up to its zero unit; a unit past 0xFF, which no
+// byte widens to, shows as '?'.
 inline std::string Narrowed(const char16_t* text) {
   std::string out;
   for (; *text != 0; ++text)
-    out += static_cast<char>(*text);
+    out += *text < 0x100 ? static_cast<char>(*text) : '?';
   return out;
 }
 
