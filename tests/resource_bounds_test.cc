@@ -88,22 +88,11 @@ const Scenario kScenarios[] = {
     {"FactoryFreshBoard", [](const std::string&, Call&) {}},
     {"AccountBobExists",
      [](const std::string& b, Call&) { Put(b, "/flash/nolva_user", UserLines(1) + "bob:00\n"); }},
-    {"WrongPassword", [](const std::string&, Call& c) { c.password = u"wrong"; }},
-    {"OverlongCredentials",
-     [](const std::string&, Call& c) {
-       c.user = u"adminadminadminadminadminadmin";
-       c.password = u"kevlakevlakevlakevlakevlakevlakevlakevlakevla";
-     }},
     {"ReadOnlyFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-readonly"); }},
     {"FullFlash", [](const std::string& b, Call&) { board::SetFault(b, "flash-full", "0"); }},
     {"RenameFails", [](const std::string& b, Call&) { board::SetFault(b, "flash-rename-fails"); }},
     {"FullUserTable",
      [](const std::string& b, Call&) { Put(b, "/flash/nolva_user", UserLines(300)); }},
-    {"SmallCapacities",
-     [](const std::string& b, Call& c) {
-       Put(b, "/flash/nolva_user", UserLines(40));
-       c.capacity = 3;
-     }},
     {"ConflictingPorts",
      [](const std::string&, Call& c) {
        c.service.primaryPort = 23;
