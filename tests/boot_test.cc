@@ -1,20 +1,16 @@
-#include <gtest/gtest.h>
+// The boot program, run as a process on the board, and its raw file routines.
+#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "tests/record_bytes.h"
-#include "tests/support/board_test.h"
+#include "boot/boot.h"
+#include "tests/device_test_support.h"
 
-namespace nolva {
+namespace nolva::test {
 namespace {
 
-using test::BoardTest;
-using test::ProgramResult;
-
-const std::string& kDefaultRecord = kNetworkDefaultBytes;
-const std::string& kStaticRecord = kNetworkStaticBytes;
 const std::string kDhcpInterfaces =
     "auto lo eth0\n"
     "iface lo inet loopback\n"
@@ -28,83 +24,41 @@ const std::string kStaticInterfaces =
     "\tgateway 10.0.0.1\n";
 const std::string kZeroMacLine = "ifconfig eth0 hw ether 00:00:00:00:00:00\n";
 
-class Boot : public BoardTest {
+class Boot : public DeviceTest {
  protected:
   ProgramResult RunBoot() { return RunProgram(NOLVA_BOOT_PATH); }
+};
 
-  std::vector<std::string> SystemLines() {
-    std::vector<std::string> lines;
-    for (const std::string& line : LogLines()) {
-      if (line.rfind("system ", 0) == 0) lines.push_back(line);
-    }
-    return lines;
+TEST_F(Boot, RendersTheInterfacesFileFromTheStoredRecord) {
+  const std::string dhcp2 = std::string("\x02", 1) + kNetworkStaticBytes.substr(1);
+  const struct {
+    const char* name;
+    std::string stored;  // empty: no record
+    bool dhcp;
+    std::string interfaces;
+    std::string recordAfter;
+  } cases[] = {
+      {"first boot stores the defaults", "", true, kDhcpInterfaces, kNetworkDefaultBytes},
+      {"static", kNetworkStaticBytes, false, kStaticInterfaces, kNetworkStaticBytes},
+      {"any nonzero DHCP word is on", dhcp2, true, kDhcpInterfaces, dhcp2},
+      {"a short record is replaced by the defaults", kNetworkStaticBytes.substr(0, 10), true,
+       kDhcpInterfaces, kNetworkDefaultBytes},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    board::CreateBoard(Board(), Options());
+    if (!c.stored.empty()) WriteBoardFile("/flash/nolva_system", c.stored);
+    const ProgramResult result = RunBoot();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, kZeroMacLine + (c.dhcp ? "DHCP: ON\n" : "DHCP: OFF\n") + c.interfaces);
+    EXPECT_EQ(ReadBoardFile("/etc/network/interfaces"), c.interfaces);
+    EXPECT_EQ(ReadBoardFile("/flash/nolva_system"), c.recordAfter);
   }
-};
-
-struct StoredRecordCase {
-  const char* name;
-  std::string stored;
-  std::string expectedOutput;
-  std::string expectedInterfaces;
-  std::string expectedRecordAfterBoot;
-};
-
-class BootWithStoredRecord : public Boot, public ::testing::WithParamInterface<StoredRecordCase> {};
-
-TEST_P(BootWithStoredRecord, RendersTheInterfacesFileFromTheRecord) {
-  const StoredRecordCase& c = GetParam();
-  if (!c.stored.empty()) WriteBoardFile("/flash/nolva_system", c.stored);
-  ProgramResult result = RunBoot();
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, c.expectedOutput);
-  EXPECT_EQ(ReadBoardFile("/etc/network/interfaces"), c.expectedInterfaces);
-  EXPECT_EQ(ReadBoardFile("/flash/nolva_system"), c.expectedRecordAfterBoot);
-}
-
-std::string WithDhcpWord(std::string record, char value) {
-  record[0] = value;
-  return record;
-}
-
-const std::string kHighAddressRecord(
-    "\x00\x00\x00\x00\xC8\xC9\xFE\xFF\xFF\xFF\xFF\x80\xDC\xDD\xDE\x01", 16);
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, BootWithStoredRecord,
-    ::testing::Values(
-        StoredRecordCase{"FirstBootStoresTheDefaults", "",
-                         kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces, kDhcpInterfaces,
-                         kDefaultRecord},
-        StoredRecordCase{"StaticConfiguration", kStaticRecord,
-                         kZeroMacLine + "DHCP: OFF\n" + kStaticInterfaces, kStaticInterfaces,
-                         kStaticRecord},
-        StoredRecordCase{"AnyNonzeroDhcpWordIsOn", WithDhcpWord(kStaticRecord, 2),
-                         kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces, kDhcpInterfaces,
-                         WithDhcpWord(kStaticRecord, 2)},
-        StoredRecordCase{"HighAddressBytesPrintUnsigned", kHighAddressRecord,
-                         kZeroMacLine + "DHCP: OFF\n" +
-                             "auto lo eth0\niface lo inet loopback\niface eth0 inet static\n"
-                             "\taddress 200.201.254.255\n\tnetmask 255.255.255.128\n"
-                             "\tgateway 220.221.222.1\n",
-                         "auto lo eth0\niface lo inet loopback\niface eth0 inet static\n"
-                         "\taddress 200.201.254.255\n\tnetmask 255.255.255.128\n"
-                         "\tgateway 220.221.222.1\n",
-                         kHighAddressRecord},
-        StoredRecordCase{"LongRecordIsUsedAndLeftAlone", kStaticRecord + "x",
-                         kZeroMacLine + "DHCP: OFF\n" + kStaticInterfaces, kStaticInterfaces,
-                         kStaticRecord + "x"},
-        StoredRecordCase{"ShortRecordIsReplacedByTheDefaults", kStaticRecord.substr(0, 10),
-                         kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces, kDhcpInterfaces,
-                         kDefaultRecord}),
-    [](const ::testing::TestParamInfo<StoredRecordCase>& info) { return info.param.name; });
-
-TEST_F(Boot, RunsTheNetworkCommandsInOrder) {
-  RunBoot();
-  EXPECT_EQ(SystemLines(), (std::vector<std::string>{
-                               "system ifconfig eth0 hw ether 00:00:00:00:00:00",
-                               "system /bin/cat /etc/network/interfaces",
-                               "system /sbin/ifup -a",
-                           }));
+  EXPECT_EQ(Logged("system "), (std::vector<std::string>{
+                                   "system ifconfig eth0 hw ether 00:00:00:00:00:00",
+                                   "system /bin/cat /etc/network/interfaces",
+                                   "system /sbin/ifup -a",
+                               }));
 }
 
 // The kernel refuses an all-zero or multicast address and eth0 keeps the
@@ -144,50 +98,65 @@ TEST_F(Boot, GivesEth0TheMacAddressOfTheBoardConfigurationWhenTheKernelTakesIt) 
 
 TEST_F(Boot, HandsTheGpioDriverItsPortConfiguration) {
   RunBoot();
-  std::vector<std::string> gpio;
-  for (const std::string& line : LogLines()) {
-    if (line.rfind("gpio ", 0) == 0) gpio.push_back(line);
-  }
-  EXPECT_EQ(gpio, (std::vector<std::string>{
-                      "gpio ioctl 0x5500",
-                      "gpio ioctl 0x5541 0x00000000 0x00000000 0x00000000 0x00000000 0x00000000 "
-                      "0x00000000 0x00000000 0x00000000 0x00000000 0x00400000 0xc03f300f "
-                      "0x06fed22f",
-                  }));
+  EXPECT_EQ(Logged("gpio "),
+            (std::vector<std::string>{
+                "gpio ioctl 0x5500",
+                "gpio ioctl 0x5541 0x00000000 0x00000000 0x00000000 0x00000000 0x00000000 "
+                "0x00000000 0x00000000 0x00000000 0x00000000 0x00400000 0xc03f300f 0x06fed22f",
+            }));
 }
 
-TEST_F(Boot, InterfacesFileThatCannotBeWrittenKeepsItsContentsAndBootGoesOn) {
+TEST_F(Boot, GoesOnWhateverCannotBeWrittenOrOpened) {
   WriteBoardFile("/etc/network/interfaces", "previous\n");
   SetFault("interfaces-readonly");
-  ProgramResult result = RunBoot();
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\nprevious\n");
-  EXPECT_EQ(ReadBoardFile("/etc/network/interfaces"), "previous\n");
-  EXPECT_EQ(SystemLines().size(), 3u);
-}
-
-TEST_F(Boot, UnwritableFlashStillBootsWithTheDefaults) {
   SetFault("flash-readonly");
   ProgramResult result = RunBoot();
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces);
+  EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\nprevious\n");
   EXPECT_FALSE(BoardFileExists("/flash/nolva_system"));
-}
-
-class BootWithoutGpio : public Boot {
- protected:
-  board::BoardOptions Options() const override {
-    board::BoardOptions options;
-    options.gpio = false;
-    return options;
-  }
-};
-
-TEST_F(BootWithoutGpio, SaysSoAndStillExitsZero) {
-  ProgramResult result = RunBoot();
+  EXPECT_EQ(Logged("system ").size(), 3u);
+  board::BoardOptions options = TestBoardOptions();
+  options.gpio = false;
+  board::CreateBoard(Board(), options);
+  result = RunBoot();
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces + "Fail to open /dev/gpio\n");
 }
 
+using RawFile = DeviceTest;
+
+TEST_F(RawFile, ReadFillsTheBufferFromTheFilesHead) {
+  WriteBoardFile("/flash/short", "abc");
+  char buffer[8] = "xxxxxxx";
+  EXPECT_EQ(ReadRawFile("/flash/missing", buffer, 8), -1);
+  EXPECT_EQ(ReadRawFile("/flash/short", buffer, -1), -1);
+  EXPECT_EQ(std::string(buffer), "xxxxxxx");
+  EXPECT_EQ(ReadRawFile("/flash/short", buffer, 2), 1);
+  EXPECT_EQ(std::string(buffer), "abxxxxx");
+  EXPECT_EQ(ReadRawFile("/flash/short", buffer, 8), 1);
+  EXPECT_EQ(std::string(buffer), "abcxxxx");
+}
+
+TEST_F(RawFile, WriteOverwritesTheHeadAndSetsMode0666) {
+  const std::string host = board::HostPath(Board(), "/flash/raw");
+  WriteBoardFile("/flash/raw", "0123456789");
+  ::chmod(host.c_str(), 0600);
+  struct stat status {};
+  EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", -1), -1);
+  ASSERT_EQ(::stat(host.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u) << "a refused write touches nothing";
+  EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", 4), 0);
+  EXPECT_EQ(ReadBoardFile("/flash/raw"), "abcd456789");
+  ASSERT_EQ(::stat(host.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0666u);
+  EXPECT_EQ(WriteRawFile("/flash/new", "abcd", 4), 0);
+  EXPECT_EQ(ReadBoardFile("/flash/new"), "abcd");
+  SetFault("flash-full");
+  EXPECT_EQ(WriteRawFile("/flash/full", "abcd", 4), -1);
+  SetFault("flash-readonly");
+  EXPECT_EQ(WriteRawFile("/flash/none", "abcd", 4), -1);
+  EXPECT_FALSE(BoardFileExists("/flash/none"));
+}
+
 }  // namespace
-}  // namespace nolva
+}  // namespace nolva::test

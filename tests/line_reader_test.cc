@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "tests/account_board_test.h"
+#include "tests/device_test_support.h"
 
-namespace nolva {
+namespace nolva::test {
 namespace {
 
 constexpr std::size_t kRead = 16 * 1024;
@@ -24,7 +24,7 @@ std::string Preamble(std::size_t shift, char filler) {
   return text + std::string(shift, filler) + "\n";
 }
 
-using LinesAcrossARead = AccountBoardTest;
+using LinesAcrossARead = DeviceTest;
 
 TEST_F(LinesAcrossARead, UserFileRowsLoadVerifyAndList) {
   for (std::size_t shift = 0; shift < 300; shift += 7) {
@@ -64,4 +64,4 @@ TEST_F(LinesAcrossARead, UsbDevicesAreListed) {
 }
 
 }  // namespace
-}  // namespace nolva
+}  // namespace nolva::test

@@ -7,6 +7,9 @@ target_compile_definitions(power_loss_test PRIVATE NOLVA_BOOT_PATH="$<TARGET_FIL
 add_dependencies(power_loss_test nolva-boot)
 
 nolva_add_test(resource_bounds_test resource_bounds_test.cc LIBS nolva::core)
+string(FIND "${CMAKE_CXX_FLAGS}" "-fsanitize=" sanitized)
+target_compile_definitions(resource_bounds_test PRIVATE
+  NOLVA_SANITIZED=$<IF:$<EQUAL:${sanitized},-1>,false,true>)
 
 # The device's own objects call no heap allocation function; the board's
 # control library, which uses std::string, shows the check can fail.

@@ -1,0 +1,295 @@
+// The settings records: each kept whole in its own flash file, read and
+// written by the store and by the gated operations, and the port clash rule
+// between the service and OCP records.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "tests/device_test_support.h"
+
+namespace nolva::test {
+namespace {
+
+// The store's calls and the operations of one record, on raw bytes.
+struct Record {
+  const char* name;
+  const char* path;
+  std::string defaults;
+  StatusCode getFailure;
+  StatusCode setFailure;
+  std::int32_t (*load)(DeviceManager&, void*);
+  std::int32_t (*save)(DeviceManager&, const void*);
+  std::int32_t (*reset)(DeviceManager&, void*);
+  StatusCode (*get)(DeviceManager&, void*);
+  StatusCode (*set)(DeviceManager&, const void*);
+};
+
+template <typename T>
+using Store = std::int32_t (DeviceManager::*)(T*);
+template <typename T>
+using Operation = StatusCode (DeviceManager::*)(const char16_t*, const char16_t*, T*);
+
+template <typename T, Store<T> kLoad, Store<const T> kSave, Store<T> kReset, Operation<T> kGet,
+          Operation<const T> kSet>
+Record Row(const char* name, const char* path, const std::string& defaults, StatusCode getFailure,
+           StatusCode setFailure) {
+  return {name,
+          path,
+          defaults,
+          getFailure,
+          setFailure,
+          [](DeviceManager& m, void* r) { return (m.*kLoad)(static_cast<T*>(r)); },
+          [](DeviceManager& m, const void* r) { return (m.*kSave)(static_cast<const T*>(r)); },
+          [](DeviceManager& m, void* r) { return (m.*kReset)(static_cast<T*>(r)); },
+          [](DeviceManager& m, void* r) {
+            return (m.*kGet)(kAdmin, kFactoryPassword, static_cast<T*>(r));
+          },
+          [](DeviceManager& m, const void* r) {
+            return (m.*kSet)(kAdmin, kFactoryPassword, static_cast<const T*>(r));
+          }};
+}
+
+using M = DeviceManager;
+const Record kRecords[] = {
+    Row<NetworkSettings, &M::LoadNetworkSettings, &M::SaveNetworkSettings, &M::ResetNetworkSettings,
+        &M::GetNetworkSettings, &M::SetNetworkSettings>(
+        "Network", "/flash/nolva_system", kNetworkDefaultBytes, STATUS_GET_NETWORK_FAILED,
+        STATUS_SET_NETWORK_FAILED),
+    Row<ServiceSettings, &M::LoadServiceSettings, &M::SaveServiceSettings, &M::ResetServiceSettings,
+        &M::GetServiceSettings, &M::SetServiceSettings>(
+        "Service", "/flash/nolva_service", LittleEndian(kServiceDefaults),
+        STATUS_GET_SERVICE_FAILED, STATUS_SET_SERVICE_FAILED),
+    Row<OcpSettings, &M::LoadOcpSettings, &M::SaveOcpSettings, &M::ResetOcpSettings,
+        &M::GetOcpSettings, &M::SetOcpSettings>("Ocp", "/flash/nolva_ocp",
+                                                LittleEndian(kOcpDefaults), STATUS_GET_OCP_FAILED,
+                                                STATUS_SET_OCP_FAILED),
+};
+
+class Settings : public DeviceTest, public ::testing::WithParamInterface<Record> {
+ protected:
+  std::size_t Size() const { return GetParam().defaults.size(); }
+  // The defaults with the first word changed: 2 and 3 still mean "enabled",
+  // so the records clash with nothing.
+  std::string Variant(char firstByte) const {
+    std::string bytes = GetParam().defaults;
+    bytes[0] = firstByte;
+    return bytes;
+  }
+  std::string Held() const { return std::string(record, Size()); }
+  void Fill(char byte) { std::memset(record, byte, sizeof record); }
+  void Put(const std::string& bytes) { std::memcpy(record, bytes.data(), bytes.size()); }
+  std::string Stored() const { return ReadBoardFile(GetParam().path); }
+
+  alignas(4) char record[64];
+};
+
+// A short file fails, keeping the caller's tail and the file; a long one
+// gives its first bytes.
+TEST_P(Settings, LoadTakesTheRecordsBytesFromTheFileAsItIs) {
+  const std::string stored = Variant(2).substr(0, Size() - 6);
+  WriteBoardFile(GetParam().path, stored);
+  Fill(0x5A);
+  EXPECT_EQ(GetParam().load(manager, record), -1);
+  EXPECT_EQ(Held(), stored + std::string(6, '\x5A'));
+  EXPECT_EQ(GetParam().get(manager, record), GetParam().getFailure);
+  EXPECT_EQ(Stored(), stored) << "a load never repairs";
+  WriteBoardFile(GetParam().path, Variant(3) + "tail");
+  EXPECT_EQ(GetParam().load(manager, record), 0);
+  EXPECT_EQ(Held(), Variant(3));
+  EXPECT_EQ(Stored(), Variant(3) + "tail");
+}
+
+// A missing file gives and stores the defaults.
+TEST_P(Settings, GetSetSaveAndResetKeepEveryByte) {
+  Fill(0x5A);
+  EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
+  EXPECT_EQ(Held(), GetParam().defaults);
+  EXPECT_EQ(Stored(), GetParam().defaults);
+  Put(Variant(3));
+  ASSERT_EQ(GetParam().set(manager, record), STATUS_OK);
+  EXPECT_EQ(Stored(), Variant(3));
+  Fill(0);
+  EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
+  EXPECT_EQ(Held(), Variant(3));
+  Put(Variant(2));
+  ASSERT_EQ(GetParam().save(manager, record), 0);
+  EXPECT_EQ(Stored(), Variant(2));
+  // Done means durable: the directory is synced after the rename.
+  const std::vector<std::string> log = LogLines();
+  const auto rename = std::find_if(log.rbegin(), log.rend(), [](const std::string& line) {
+    return line.rfind("rename ", 0) == 0;
+  });
+  EXPECT_NE(std::find(log.rbegin(), rename, "fsync /flash"), rename);
+  Fill(0x5A);
+  EXPECT_EQ(GetParam().reset(manager, record), 0);
+  EXPECT_EQ(Held(), GetParam().defaults);
+  EXPECT_EQ(Stored(), GetParam().defaults);
+}
+
+TEST_P(Settings, MissingRecordIsRefusedWithoutTouchingTheFlash) {
+  EXPECT_EQ(GetParam().load(manager, nullptr), -1);
+  EXPECT_EQ(GetParam().save(manager, nullptr), -1);
+  EXPECT_EQ(GetParam().reset(manager, nullptr), -1);
+  EXPECT_FALSE(BoardFileExists(GetParam().path));
+  EXPECT_EQ(GetParam().get(manager, nullptr), GetParam().getFailure);
+  EXPECT_EQ(GetParam().set(manager, nullptr), GetParam().setFailure);
+  EXPECT_FALSE(BoardFileExists(GetParam().path));
+}
+
+// A save that fails at any step, a write cut short by a full flash
+// included, keeps the old file whole and leaves no temporary file.
+TEST_P(Settings, FailedSaveKeepsTheOldFile) {
+  Put(Variant(2));
+  ASSERT_EQ(GetParam().set(manager, record), STATUS_OK);
+  const auto files = FlashFileNames();
+  const struct {
+    const char* fault;
+    const char* value;
+  } faults[] = {{"flash-full", ""},
+                {"flash-full", "10"},
+                {"flash-readonly", ""},
+                {"flash-fsync-fails", ""},
+                {"flash-rename-fails", ""}};
+  for (const auto& f : faults) {
+    SCOPED_TRACE(std::string(f.fault) + " " + f.value);
+    SetFault(f.fault, f.value);
+    Put(Variant(3));
+    EXPECT_EQ(GetParam().save(manager, record), -1);
+    EXPECT_EQ(GetParam().set(manager, record), GetParam().setFailure);
+    EXPECT_EQ(GetParam().reset(manager, record), -1);
+    ClearFault(f.fault);
+    EXPECT_EQ(Stored(), Variant(2));
+    EXPECT_EQ(FlashFileNames(), files);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, Settings, ::testing::ValuesIn(kRecords),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The user file's saves fail the same way, the chunked write cut in its
+// second chunk included.
+TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
+  std::string text;
+  for (int i = 0; i < 120; ++i)
+    text += "user" + std::to_string(i) + ":" + std::string(39, 'D') + "\n";
+  WriteUsers(text);
+  for (const char* budget : {"", "5000"}) {
+    SetFault("flash-full", budget);
+    EXPECT_EQ(manager.RemoveUser("user1"), -1);
+    EXPECT_EQ(manager.AppendUser("carol", "pw"), -1);
+    ClearFault("flash-full");
+    EXPECT_EQ(Users(), text) << budget;
+    EXPECT_EQ(FlashFileNames(), std::vector<std::string>{"nolva_user"});
+  }
+}
+
+// Only a missing file means a factory-fresh device: one that cannot be
+// opened (here a link to itself) is not replaced.
+TEST_F(DeviceTest, FilesThatCannotBeOpenedAreNotReplaced) {
+  const char* names[] = {"nolva_system", "nolva_service", "nolva_ocp", "nolva_user"};
+  for (const char* name : names)
+    std::filesystem::create_symlink(name, Board() + "/flash/" + name);
+  NetworkSettings network;
+  UserTable users;
+  const std::int32_t results[] = {
+      manager.LoadNetworkSettings(&network), manager.LoadServiceSettings(&manager.serviceSettings),
+      manager.LoadOcpSettings(&manager.ocpSettings), manager.LoadUsers(&users)};
+  EXPECT_THAT(results, ::testing::Each(-1));
+  for (const char* name : names)
+    EXPECT_TRUE(std::filesystem::is_symlink(Board() + "/flash/" + name)) << name;
+}
+
+TEST_F(DeviceTest, LoadSettingsHoldsBothRecordsAndReportsTheOcpLoad) {
+  EXPECT_EQ(manager.LoadSettings(), 0);
+  EXPECT_EQ(BytesOf(manager.serviceSettings), LittleEndian(kServiceDefaults));
+  EXPECT_EQ(BytesOf(manager.ocpSettings), LittleEndian(kOcpDefaults));
+  EXPECT_EQ(ReadBoardFile("/flash/nolva_ocp"), LittleEndian(kOcpDefaults));
+  const std::string service = LittleEndian({9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
+  WriteBoardFile("/flash/nolva_service", service);
+  EXPECT_EQ(manager.LoadSettings(), 0) << "a short service file is not reported";
+  EXPECT_EQ(BytesOf(manager.serviceSettings).substr(0, 40), service);
+  WriteBoardFile("/flash/nolva_ocp", "short");
+  EXPECT_EQ(manager.LoadSettings(), -1);
+}
+
+// --- Port clashes -----------------------------------------------------------
+
+ServiceSettings Service(std::int32_t primaryOn = 1, std::int32_t primaryPort = 9100,
+                        std::int32_t secondaryOn = 1, std::int32_t secondaryPort = 11110) {
+  auto settings = RecordOf<ServiceSettings>(kServiceDefaults);
+  settings.primaryEnabled = primaryOn;
+  settings.primaryPort = primaryPort;
+  settings.secondaryEnabled = secondaryOn;
+  settings.secondaryPort = secondaryPort;
+  return settings;
+}
+
+OcpSettings Ocp(std::int32_t enabled, std::int32_t port) {
+  auto settings = RecordOf<OcpSettings>(kOcpDefaults);
+  settings.ocpEnabled = enabled;
+  settings.ocpPort = port;
+  return settings;
+}
+
+// The record set ('S'ervice or 'O'CP) is checked against the other, stored
+// one ('-': missing, created with its defaults first; 's': short); a service
+// record also against itself, never against the one it replaces.
+struct ClashCase {
+  const char* behaviour;
+  char set;
+  char companion;
+  ServiceSettings service;
+  OcpSettings ocp;
+  StatusCode expected;
+};
+
+constexpr StatusCode kOk = STATUS_OK, kRefused = STATUS_REFUSED;
+const ClashCase kClashes[] = {
+    {"Defaults", 'S', '+', Service(1, 9100, 1, 11110), Ocp(1, 23), kOk},
+    {"PrimaryOnTheSecondaryPort", 'S', '+', Service(1, 5000, 1, 5000), Ocp(1, 23), kRefused},
+    {"DisabledSecondaryOnThePrimaryPort", 'S', '+', Service(1, 5000, 0, 5000), Ocp(1, 23), kOk},
+    {"DisabledPrimaryOnTheSecondaryPort", 'S', '+', Service(0, 5000, 1, 5000), Ocp(1, 23), kOk},
+    {"PrimaryOnTheOcpPort", 'S', '+', Service(1, 23, 1, 11110), Ocp(1, 23), kRefused},
+    {"PrimaryOnADisabledOcpPort", 'S', '+', Service(1, 23, 1, 11110), Ocp(0, 23), kOk},
+    {"SecondaryOnTheOcpPort", 'S', '+', Service(1, 9100, 1, 23), Ocp(1, 23), kRefused},
+    {"DisabledSecondaryOnTheOcpPort", 'S', '+', Service(1, 9100, 0, 23), Ocp(1, 23), kOk},
+    {"AnyNonZeroFlagEnables", 'S', '+', Service(2, 23, 0, 11110), Ocp(-7, 23), kRefused},
+    {"PortsDifferingAboveBit16", 'S', '+', Service(1, 23 + 65536, 1, 23 - 65536), Ocp(1, 23), kOk},
+    {"MissingOcpIsCreatedThenChecked", 'S', '-', Service(1, 23, 0, 0), Ocp(1, 23), kRefused},
+    {"ShortOcpRefusesEvenAllDisabled", 'S', 's', Service(0, 1, 0, 2), Ocp(1, 23), kRefused},
+    {"OcpOnThePrimaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(1, 9100), kRefused},
+    {"DisabledOcpOnThePrimaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(0, 9100), kOk},
+    {"OcpOnADisabledPrimaryPort", 'O', '+', Service(0, 9100, 1, 11110), Ocp(1, 9100), kOk},
+    {"OcpOnTheSecondaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(1, 11110), kRefused},
+    {"OcpOnADisabledSecondaryPort", 'O', '+', Service(1, 9100, 0, 11110), Ocp(1, 11110), kOk},
+    {"StoredServicesSharingAPort", 'O', '+', Service(1, 5000, 1, 5000), Ocp(1, 23), kOk},
+    {"MissingServiceIsCreatedThenChecked", 'O', '-', Service(), Ocp(1, 9100), kRefused},
+    {"ShortServiceRefusesEvenADisabledOcp", 'O', 's', Service(), Ocp(0, 23), kRefused},
+};
+
+class Clashes : public DeviceTest, public ::testing::WithParamInterface<ClashCase> {};
+
+TEST_P(Clashes, StoreOnlyARecordWithoutClashes) {
+  const ClashCase& c = GetParam();
+  const bool service = c.set == 'S';
+  const char* path = service ? "/flash/nolva_service" : "/flash/nolva_ocp";
+  const char* other = service ? "/flash/nolva_ocp" : "/flash/nolva_service";
+  const std::string companion = service ? BytesOf(c.ocp) : BytesOf(c.service);
+  WriteBoardFile(path, "previous record");
+  if (c.companion != '-') WriteBoardFile(other, companion.substr(c.companion == 's' ? 1 : 0));
+  EXPECT_EQ(service ? manager.SetServiceSettings(kAdmin, kFactoryPassword, &c.service)
+                    : manager.SetOcpSettings(kAdmin, kFactoryPassword, &c.ocp),
+            c.expected);
+  EXPECT_EQ(ReadBoardFile(path), c.expected != kOk ? "previous record"
+                                 : service         ? BytesOf(c.service)
+                                                   : BytesOf(c.ocp));
+  if (c.companion == '-') {
+    EXPECT_EQ(ReadBoardFile(other), LittleEndian(service ? kOcpDefaults : kServiceDefaults));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, Clashes, ::testing::ValuesIn(kClashes),
+                         [](const auto& info) { return std::string(info.param.behaviour); });
+
+}  // namespace
+}  // namespace nolva::test
