@@ -19,3 +19,10 @@ if(NOLVA_CLANG_FORMAT_PROGRAM)
             -P ${CMAKE_CURRENT_LIST_DIR}/check_format.cmake
     VERBATIM)
 endif()
+
+# check-test-ratio: fails when the test suite outweighs 0.40 of the rest of
+# the code (tools/test-ratio).
+add_custom_target(check-test-ratio
+  COMMAND ${PROJECT_SOURCE_DIR}/tools/test-ratio
+  WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+  VERBATIM)
