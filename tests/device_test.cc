@@ -93,7 +93,8 @@ TEST_F(DeviceTest, UsbPortsListTheHubsPortsWithTheirProducts) {
     std::string expected;
   } cases[] = {
       {"", empty},
-      {hub + OnHub(5, "Modem"), empty + "PORT 4:  \nPORT 5:  Modem\n"},
+      {hub + OnHub(9, "Modem"),
+       empty + "PORT 4:  \nPORT 5:  \nPORT 6:  \nPORT 7:  \nPORT 8:  \nPORT 9:  Modem\n"},
       {hub + Device(2, 2, 2, 0, "Other Bus") + Device(1, 3, 2, 1, "Behind A Hub") +
            Device(1, 2, 3, 2, "Other Parent") + OnHub(3, "Keyboard"),
        "PORT 0:  \nPORT 1:  \nPORT 2:  \nPORT 3:  Keyboard\n"},
@@ -137,6 +138,7 @@ TEST_F(DeviceTest, UsbPortTextHoldsOnlyWholeLinesWithinTheCapacity) {
   ASSERT_EQ(ReadUsbPorts(text, sizeof text), 0);
   EXPECT_GT(std::string(text).size(), sizeof text - 20) << "the text is filled, no more";
   std::filesystem::remove(board::HostPath(Board(), "/proc/bus/usb/devices"));
+  EXPECT_EQ(ReadUsbPorts(text, sizeof text), -1);
   char16_t wide[8] = u"keep";
   EXPECT_EQ(manager.GetUsbPorts(kAdmin, kFactoryPassword, wide, 8), STATUS_USB_PORTS_FAILED);
   EXPECT_EQ(Narrowed(wide), "keep");
