@@ -1,6 +1,8 @@
 // The settings records: each kept whole in its own flash file, read and
 // written by the store and by the gated operations, and the port clash rule
 // between the service and OCP records.
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -161,6 +163,17 @@ TEST_P(Settings, FailedSaveKeepsTheOldFile) {
     EXPECT_EQ(Stored(), Variant(2));
     EXPECT_EQ(FlashFileNames(), files);
   }
+  // With standard input closed the temporary file gets descriptor 0, and is
+  // removed all the same.
+  const int input = dup(0);
+  close(0);
+  SetFault("flash-fsync-fails", "");
+  const std::int32_t saved = GetParam().save(manager, record);
+  ClearFault("flash-fsync-fails");
+  dup2(input, 0);
+  close(input);
+  EXPECT_EQ(saved, -1);
+  EXPECT_EQ(FlashFileNames(), files);
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, Settings, ::testing::ValuesIn(kRecords),
