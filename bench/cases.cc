@@ -199,13 +199,14 @@ constexpr char kNetworkFile[] = "/flash/nolva_system";
 constexpr char kServiceFile[] = "/flash/nolva_service";
 constexpr char kOcpFile[] = "/flash/nolva_ocp";
 
-// The boot program as the board starts it, its trace thrown away.
+// The boot program as the board starts it, its trace and messages thrown away.
 void Boot() {
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("LD_PRELOAD", NOLVA_BOARD_PRELOAD_PATH, 1);
     const int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
+    dup2(null, 2);
     execl(NOLVA_BOOT_PATH, NOLVA_BOOT_PATH, static_cast<char*>(nullptr));
     _exit(127);
   }
