@@ -1,5 +1,6 @@
 // The accounts: the password digest, the user file and the account
 // operations on it.
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -176,6 +177,12 @@ TEST_F(Accounts, FullTableOfLongestFieldsIsSavedWhole) {
     std::snprintf(entry.digest, sizeof entry.digest, "%039d", table.count);
     expected += std::string(entry.name) + ":" + entry.digest + "\n";
   }
+  // Fields without their NUL are saved to the length a field can hold.
+  UserEntry& last = table.entries[kMaxUsers - 1];
+  std::memset(last.name, 'n', sizeof last.name);
+  std::memset(last.digest, 'd', sizeof last.digest);
+  expected.replace(expected.size() - 60, 60,
+                   std::string(19, 'n') + ":" + std::string(39, 'd') + "\n");
   ++table.count;  // a count past the table's end saves the table
   ASSERT_EQ(manager.SaveUsers(&table), 0);
   EXPECT_EQ(Users(), expected);

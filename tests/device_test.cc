@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -133,7 +134,7 @@ TEST_F(DeviceTest, UsbPortTextHoldsOnlyWholeLinesWithinTheCapacity) {
     EXPECT_EQ(std::string(text), c.expected) << c.capacity;
     EXPECT_EQ(std::string(text + c.capacity, 8), "########") << "written past " << c.capacity;
   }
-  board::SetUsbDevices(Board(), OnHub(2000000000, "Far Away"));
+  board::SetUsbDevices(Board(), OnHub(INT32_MAX, "Far Away"));
   char text[4096];
   ASSERT_EQ(ReadUsbPorts(text, sizeof text), 0);
   EXPECT_GT(std::string(text).size(), sizeof text - 20) << "the text is filled, no more";
