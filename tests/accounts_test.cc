@@ -50,6 +50,19 @@ TEST_F(Accounts, FreshBoardGetsTheFactoryAccountOnlyWhenAdminLogsIn) {
 
 // Names that narrow to "admin", other names and wrong passwords are the fuzz
 // seeds' (wide_args); lengths at the limits are the primitives'.
+TEST_F(Accounts, ResetGivesTheFactoryTableAndStoresIt) {
+  WriteUsers(Line("bob", "pw"));
+  UserTable table;
+  std::memset(&table, 0xFF, sizeof table);
+  ASSERT_EQ(manager.ResetUsers(&table), 0);
+  UserEntry admin = {};
+  std::memcpy(admin.name, "admin", 5);
+  std::memcpy(admin.digest, "3E19B245F7F7053535AA24100E20217B", 32);
+  EXPECT_EQ(table.count, 1);
+  EXPECT_EQ(std::memcmp(&table.entries[0], &admin, sizeof admin), 0) << "fields padded with NUL";
+  EXPECT_EQ(Users(), kFactoryLine);
+}
+
 TEST_F(Accounts, LoginRefusesAMissingNameOrPassword) {
   EXPECT_EQ(manager.Login(nullptr, kFactoryPassword), STATUS_AUTH_FAILED);
   EXPECT_EQ(manager.Login(kAdmin, nullptr), STATUS_AUTH_FAILED);
