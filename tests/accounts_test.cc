@@ -68,6 +68,11 @@ TEST_F(Accounts, LoginRefusesAMissingNameOrPassword) {
   EXPECT_EQ(manager.Login(kAdmin, nullptr), STATUS_AUTH_FAILED);
   EXPECT_EQ(manager.Login(kAdmin, std::u16string(45, u'p').c_str()), STATUS_AUTH_FAILED);
   EXPECT_EQ(manager.Login(kAdmin, kFactoryPassword), STATUS_OK);
+  // A unit past 0xFF narrows to a 0 byte: the name reads "admin" as long as
+  // all its 19 units fit the name's buffer.
+  const std::u16string admin19 = u"admin\u0100" + std::u16string(13, u'x');
+  EXPECT_EQ(manager.Login(admin19.c_str(), kFactoryPassword), STATUS_OK);
+  EXPECT_EQ(manager.Login((admin19 + u"x").c_str(), kFactoryPassword), STATUS_AUTH_FAILED);
 }
 
 TEST_F(Accounts, PrimitivesRefuseMissingAndOverlongArgumentsLeavingTheFile) {
@@ -244,6 +249,13 @@ TEST_F(AccountOperations, AdmittedCallersGetTheOperationsOwnFailureCode) {
 
 TEST_F(AccountOperations, AddedAccountsLogInAndAdminCanDeleteItself) {
   EXPECT_EQ(manager.AddUser(kAdmin, kFactoryPassword, u"j\u00E9r\u00F4me", u"pw"), STATUS_OK);
+  // The longest name and password pass every buffer on the way.
+  const std::u16string longest(16, u'l'), password32(32, u'p');
+  EXPECT_EQ(manager.AddUser(kAdmin, kFactoryPassword, longest.c_str(), password32.c_str()),
+            STATUS_OK);
+  EXPECT_EQ(manager.ChangePassword(longest.c_str(), password32.c_str(), longest.c_str(), u"pw"),
+            STATUS_OK);
+  EXPECT_EQ(manager.DeleteUser(kAdmin, kFactoryPassword, longest.c_str()), STATUS_OK);
   EXPECT_EQ(manager.DeleteUser(kAdmin, kFactoryPassword, u"bob"), STATUS_OK);
   EXPECT_EQ(List(64), "admin\ncarol\nj\xE9r\xF4me\n");
   EXPECT_EQ(manager.DeleteUser(kAdmin, kFactoryPassword, kAdmin), STATUS_OK);

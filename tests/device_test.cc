@@ -213,10 +213,12 @@ TEST_F(FirmwareUpdate, EveryDeviceFailureIsReportedAsUpdateFailed) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     board::CreateBoard(Board(), Options());
-    if (c.fault == std::string("missing"))
+    if (c.fault == std::string("missing")) {
       std::filesystem::remove(board::HostPath(Board(), "/dev/mtd3"));
-    else
+      EXPECT_EQ(manager.CompareFirmwareImage(image.data(), 10000), -1);
+    } else {
       SetFault(c.fault, c.value);
+    }
     EXPECT_EQ(Update(image), STATUS_FIRMWARE_UPDATE_FAILED);
     EXPECT_EQ(manager.WriteFirmwareImage(image.data(), 10000), c.writeResult);
   }
