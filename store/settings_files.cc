@@ -39,61 +39,59 @@ const RecordFile kServiceSettingsFile = {"/flash/nolva_service", sizeof(ServiceS
                                          FillServiceDefaults};
 const RecordFile kOcpSettingsFile = {"/flash/nolva_ocp", sizeof(OcpSettings), FillOcpDefaults};
 
+namespace {
+
 // Each record's Load, Save and Reset: a null record is refused before the
 // mutex is taken; Reset stores the defaults it filled in.
 
+std::int32_t Load(pthread_mutex_t& mutex, const RecordFile& file, void* record) {
+  if (!record) return -1;
+  HeldMutex held(mutex);
+  return LoadRecordFile(file, record);
+}
+
+std::int32_t Save(pthread_mutex_t& mutex, const RecordFile& file, const void* record) {
+  if (!record) return -1;
+  HeldMutex held(mutex);
+  return StoreRecordFile(file, record);
+}
+
+std::int32_t Reset(pthread_mutex_t& mutex, const RecordFile& file, void* record) {
+  if (!record) return -1;
+  file.fillDefaults(record);
+  return Save(mutex, file, record);
+}
+
+}  // namespace
+
 std::int32_t DeviceManager::LoadNetworkSettings(NetworkSettings* settings) {
-  if (!settings) return -1;
-  HeldMutex held(mutex);
-  return LoadRecordFile(kNetworkSettingsFile, settings);
+  return Load(mutex, kNetworkSettingsFile, settings);
 }
-
 std::int32_t DeviceManager::SaveNetworkSettings(const NetworkSettings* settings) {
-  if (!settings) return -1;
-  HeldMutex held(mutex);
-  return StoreRecordFile(kNetworkSettingsFile, settings);
+  return Save(mutex, kNetworkSettingsFile, settings);
 }
-
 std::int32_t DeviceManager::ResetNetworkSettings(NetworkSettings* settings) {
-  if (!settings) return -1;
-  FillNetworkDefaults(settings);
-  return SaveNetworkSettings(settings);
+  return Reset(mutex, kNetworkSettingsFile, settings);
 }
 
 std::int32_t DeviceManager::LoadServiceSettings(ServiceSettings* settings) {
-  if (!settings) return -1;
-  HeldMutex held(mutex);
-  return LoadRecordFile(kServiceSettingsFile, settings);
+  return Load(mutex, kServiceSettingsFile, settings);
 }
-
 std::int32_t DeviceManager::SaveServiceSettings(const ServiceSettings* settings) {
-  if (!settings) return -1;
-  HeldMutex held(mutex);
-  return StoreRecordFile(kServiceSettingsFile, settings);
+  return Save(mutex, kServiceSettingsFile, settings);
 }
-
 std::int32_t DeviceManager::ResetServiceSettings(ServiceSettings* settings) {
-  if (!settings) return -1;
-  FillServiceDefaults(settings);
-  return SaveServiceSettings(settings);
+  return Reset(mutex, kServiceSettingsFile, settings);
 }
 
 std::int32_t DeviceManager::LoadOcpSettings(OcpSettings* settings) {
-  if (!settings) return -1;
-  HeldMutex held(mutex);
-  return LoadRecordFile(kOcpSettingsFile, settings);
+  return Load(mutex, kOcpSettingsFile, settings);
 }
-
 std::int32_t DeviceManager::SaveOcpSettings(const OcpSettings* settings) {
-  if (!settings) return -1;
-  HeldMutex held(mutex);
-  return StoreRecordFile(kOcpSettingsFile, settings);
+  return Save(mutex, kOcpSettingsFile, settings);
 }
-
 std::int32_t DeviceManager::ResetOcpSettings(OcpSettings* settings) {
-  if (!settings) return -1;
-  FillOcpDefaults(settings);
-  return SaveOcpSettings(settings);
+  return Reset(mutex, kOcpSettingsFile, settings);
 }
 
 // Both loads under one hold: concurrent calls never write the members at the
