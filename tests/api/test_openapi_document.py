@@ -1,8 +1,6 @@
 """The service's OpenAPI document keeps the API's rules, and the checker of
 real answers built on it catches what it should."""
 
-import copy
-import pathlib
 import re
 
 import pytest
