@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "console/assets.h"
 #include "nolvad/errors.h"
 #include "nolvad/routes.h"
 #include "nolvad/service_call.h"
@@ -144,6 +145,15 @@ Admission Service::Admit(const Request& request) {
     }
     allow += (allow.empty() ? "" : ", ") + std::string(route.method);
     if (std::string(route.method) == "GET") allow += ", HEAD";
+  }
+  // Every path outside /api/ is the web console's, answered from memory.
+  if (!admission.route && method == "GET" && request.path.rfind("/api/", 0) != 0) {
+    if (const nolva::console::Asset* asset = nolva::console::FindAsset(request.path)) {
+      Response page{200, {}, std::string(asset->body)};
+      page.Header("Content-Type", std::string(asset->contentType));
+      admission.refusal = std::move(page);
+      return admission;
+    }
   }
   if (!admission.route) {
     admission.refusal =
