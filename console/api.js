@@ -4,9 +4,6 @@
 // forgets it.
 
 const kSessionKey = 'nolva.session';
-// The service's default limit on a firmware image, used when its OpenAPI
-// document names none.
-const kDefaultMaxImageBytes = 32 * 1024 * 1024;
 export const kMinImageBytes = 64;
 
 export class ApiError extends Error {
@@ -154,16 +151,6 @@ export function uploadFirmware(file, confirmPassword, {onProgress, onSent}) {
   });
 }
 
-// The largest image the service takes, as its OpenAPI document states it.
-let maxImageBytes = null;
-export async function firmwareLimit() {
-  if (maxImageBytes !== null) return maxImageBytes;
-  try {
-    const {body} = await call('GET', '/api/openapi.json', {noSession: true});
-    const schema = body.paths['/api/firmware'].put.requestBody.content['application/octet-stream'].schema;
-    maxImageBytes = Number.isInteger(schema.maxLength) ? schema.maxLength : kDefaultMaxImageBytes;
-  } catch {
-    return kDefaultMaxImageBytes;
-  }
-  return maxImageBytes;
-}
+// The largest image the service takes: its --max-image, by default. The API
+// does not tell a service started with another limit; its 413 says so then.
+export const kMaxImageBytes = 32 * 1024 * 1024;

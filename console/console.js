@@ -1,7 +1,7 @@
 // The web console: one page per hash route (#/network, ...), each filled from
 // the device's HTTP API when it is shown.
 import {
-  ApiError, call, firmwareLimit, isLatin1, kMinImageBytes, onSessionEnded, session, uploadFirmware,
+  ApiError, call, isLatin1, kMaxImageBytes, kMinImageBytes, onSessionEnded, session, uploadFirmware,
 } from './api.js';
 
 const $ = (id) => document.getElementById(id);
@@ -162,6 +162,8 @@ function go(name) {
 }
 
 function sessionEnded(text) {
+  // Several requests of one page may find the session gone; the first says so.
+  if (!session.load()) return;
   const page = currentPage();
   if (session.load() && !pages[page]?.public) sessionStorage.setItem(kReturnKey, page);
   session.clear();
@@ -312,6 +314,13 @@ $('my-password-form').addEventListener('submit', async (event) => {
 
 const kFailedPart = 'could not be read';
 
+// A partition's name field; erased flash reads as 0xFF bytes.
+function versionText(name) {
+  if (!name) return '(no image)';
+  if (/^\u00ff+$/.test(name)) return '(erased: no image)';
+  return name;
+}
+
 function failureText(device, operation) {
   const failure = (device.failures || []).find((f) => f.operation === operation);
   const status = failure && failure.status ? ` (${failure.status}, ${failure.code})` : '';
@@ -353,8 +362,8 @@ pages.overview = {
       showFailed(os, failureText(device, 'GetFirmwareVersions'));
       showFailed(fs, failureText(device, 'GetFirmwareVersions'));
     } else {
-      showValue(os, device.firmware.os || '(no image)');
-      showValue(fs, device.firmware.fs || '(no image)');
+      showValue(os, versionText(device.firmware.os));
+      showValue(fs, versionText(device.firmware.fs));
     }
     const list = $('overview-usb');
     if (device.usbPorts === null) {
@@ -767,8 +776,8 @@ const kPartitions = {'nolva-os': 'OS partition', 'nolva-fs': 'FS partition'};
 let firmwareFile = null;
 
 function showVersions(versions) {
-  $('firmware-os').textContent = versions.os || '(no image)';
-  $('firmware-fs').textContent = versions.fs || '(no image)';
+  $('firmware-os').textContent = versionText(versions.os);
+  $('firmware-fs').textContent = versionText(versions.fs);
 }
 
 pages.firmware = {
@@ -809,7 +818,7 @@ $('firmware-file').addEventListener('change', async (event) => {
   const file = input.files[0];
   if (!file) return;
   const head = new Uint8Array(await file.slice(0, 64).arrayBuffer());
-  const limit = await firmwareLimit();
+  const limit = kMaxImageBytes;
   $('firmware-name').textContent = head.length >= 64 ? nameFieldText(head.subarray(32, 64)) || '(empty)' : '(none)';
   $('firmware-size').textContent = formatBytes(file.size);
   const selector = head.length >= 64 ? String.fromCharCode(...head.subarray(32, 40)) : '';
@@ -856,7 +865,7 @@ $('firmware-form').addEventListener('submit', async (event) => {
     showVersions(body);
     confirm.value = '';
     show($('firmware-done'), `The image was written to the ${kPartitions[`nolva-${body.partition}`]} and verified. ` +
-                             `OS firmware: ${body.os || '(no image)'}; FS firmware: ${body.fs || '(no image)'}.`);
+                             `OS firmware: ${versionText(body.os)}; FS firmware: ${versionText(body.fs)}.`);
   } catch (e) {
     if (!confirmFailed(e, confirm, $('firmware-error'), $('firmware-submit'), 'update')) {
       show($('firmware-error'), e.error === 'busy'
@@ -1005,6 +1014,11 @@ async function restart(title, seconds, doneText) {
 // Start: a session kept from before a reload is checked once.
 
 window.addEventListener('hashchange', route);
+// The skip link moves the focus; the hash is the page's route.
+document.querySelector('.skip').addEventListener('click', (event) => {
+  event.preventDefault();
+  document.querySelector('[data-page]:not([hidden]) h1').focus();
+});
 
 async function start() {
   if (session.load()) {
