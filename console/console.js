@@ -41,8 +41,10 @@ function clearMessages(container) {
 
 // The service's own sentence, with the library's status when it gave one.
 function describe(error) {
-  if (!(error instanceof ApiError) || !error.status) return error.message;
-  return `${error.message} (${error.status}, ${error.code})`;
+  const text = error.message.charAt(0).toUpperCase() + error.message.slice(1);
+  const sentence = /[.!?]$/.test(text) ? text : `${text}.`;
+  if (!(error instanceof ApiError) || !error.status) return sentence;
+  return `${sentence} (${error.status}, ${error.code})`;
 }
 
 // Puts the first field with an error in focus, so that a keyboard user lands
@@ -587,10 +589,8 @@ async function servicesFailed(error, records, saved) {
         await loadRecord(name).catch(() => {});
       }
     }
-    const atFields = markClashes();
-    show($('services-error'), `${what}${error.message}. ` +
-         (atFields ? 'Choose different ports for the marked services, then save.'
-                   : 'Check the ports, then save again.'));
+    markClashes();
+    show($('services-error'), `${what}${describe(error)}`);
     focusFirstError($('services-form'));
     return;
   }
@@ -871,6 +871,10 @@ $('firmware-form').addEventListener('submit', async (event) => {
       show($('firmware-error'), e.error === 'busy'
         ? 'Another firmware update is running on the device. Wait until it has finished, then try again.'
         : describe(e));
+      // A failed update may have left a partition erased: show what it holds now.
+      if (e.error === 'operation-failed') {
+        await call('GET', '/api/device/firmware').then(({body}) => showVersions(body), () => {});
+      }
     }
   } finally {
     $('firmware-progress').hidden = true;

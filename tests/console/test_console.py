@@ -35,6 +35,17 @@ def test_sign_in_wrong_then_right(console):
     console.screenshot("overview")
 
 
+def test_overview_says_in_place_which_part_failed(console, device):
+    (device.board / "proc" / "bus" / "usb" / "devices").unlink()
+    console.signed_in()
+    console.wait(lambda d: ":" in console.text("overview-mac"))
+    failed = console.element("overview-usb").find_element(By.CSS_SELECTOR, "li.failed").text
+    assert "could not be read (STATUS_USB_PORTS_FAILED, 0x8000030D)" in failed, failed
+    assert "Reload the page" in failed
+    assert console.text("overview-os") and "could not" not in console.text("overview-os")
+    console.screenshot("overview-usb-failed")
+
+
 def test_sign_in_throttled_counts_down_then_lets_in(console):
     console.open("sign-in")
     wait = ""
@@ -114,7 +125,7 @@ def test_services_keep_the_other_words_and_show_a_port_clash_at_its_fields(conso
     # A clash within the form: the service refuses it, the page points at both ports.
     console.type("secondary-port", "9100")
     console.press("services-save")
-    assert "port" in console.wait_text("services-error", "marked services")
+    assert "(STATUS_REFUSED, 0xFFFFFFFF)" in console.wait_text("services-error", "would both use port 9100")
     for field in ("primary-port", "secondary-port"):
         assert "Port 9100 is also used" in console.field_error(field), field
     assert console.field_error("ocp-port") == ""
@@ -132,7 +143,7 @@ def test_services_keep_the_other_words_and_show_a_port_clash_at_its_fields(conso
     assert api.call("PATCH", "/api/ocp", {"ocpPort": 9200})[0] == 200
     console.type("primary-port", "9200")
     console.press("services-save")
-    console.wait_text("services-error", "marked services")
+    console.wait_text("services-error", "would both use port 9200")
     assert console.element("ocp-port").get_attribute("value") == "9200"
     for field in ("primary-port", "ocp-port"):
         assert "Port 9200 is also used" in console.field_error(field), field
@@ -282,7 +293,7 @@ def test_firmware_update_shows_the_image_the_progress_and_the_new_versions(conso
                      {attributes: true, childList: true, characterData: true, subtree: true});""")
     console.type("firmware-confirm", "kevla")
     console.press("firmware-submit")
-    console.wait_text("firmware-stage", "Uploading")
+    console.wait(lambda d: int(console.element("firmware-bar").get_attribute("value") or 0) >= 30)
     console.screenshot("firmware-uploading")
     done = console.wait_text("firmware-done", "verified", seconds=120)
     assert "OS partition" in done and "nolva-os 2.1.0-rc1" in done, done
@@ -310,6 +321,7 @@ def test_a_failed_firmware_update_shows_the_services_message(console, device, tm
     console.press("firmware-submit")
     message = console.wait_text("firmware-error", "STATUS_FIRMWARE_UPDATE_FAILED", seconds=120)
     assert "partition" in message, message
+    assert console.text("firmware-fs") == "(erased: no image)"
     assert not console.element("firmware-done").is_displayed()
     console.screenshot("firmware-failed")
 
