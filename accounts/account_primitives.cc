@@ -11,10 +11,16 @@ bool TooLong(const char* text, std::size_t limit) {
   return strnlen(text, limit + 1) > limit;
 }
 
-// A name the user file can hold: the next load must read back the same
-// account, so no empty name and none of the line's separators.
+// A name the user file can hold and a person can read back: the next load
+// must find the same account, so no empty name, no ':' that ends it and no
+// control character (a line end among them).
 bool StorableName(const char* name) {
-  return name[0] != '\0' && !strpbrk(name, ":\n\r");
+  if (name[0] == '\0') return false;
+  for (const char* c = name; *c != '\0'; ++c) {
+    const unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte == ':' || byte < 0x20 || byte == 0x7F) return false;
+  }
+  return true;
 }
 
 // The first row of that name, as every lookup on the device takes.

@@ -3,14 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "store/device_facts.h"
 #include "store/user_table.h"
 
 namespace nolva {
 
 class DeviceManager;
-
-inline constexpr int kMaxNameLength = 16;
-inline constexpr int kMaxPasswordLength = 32;
 
 // Both expect the caller to hold the manager's mutex, so that a change can
 // load, edit and save the table as one step.

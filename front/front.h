@@ -78,6 +78,8 @@ const FirmwareRoute* RouteOf(const std::uint8_t* image, std::size_t length);
 std::string ImageName(const std::uint8_t* image, std::size_t length);
 // What a failed update left in its partition, from the version text read
 // before and after it and the new image's own name.
+// A version text read from an erased partition: 0xFF bytes only.
+bool IsErased(std::string_view versionText);
 enum class UpdateDamage { kOldImageKept, kErased, kUnknown };
 UpdateDamage DiagnoseFailedUpdate(std::string_view newName, std::string_view before,
                                   std::string_view after);

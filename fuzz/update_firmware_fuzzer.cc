@@ -25,9 +25,11 @@ std::string Partition(const char* device) {
 }
 
 const char* Selected(const std::uint8_t* image, std::int32_t length) {
-  if (length < 40) return nullptr;
-  if (std::memcmp(image + 32, "nolva-os", 8) == 0) return "/dev/mtd3";
-  if (std::memcmp(image + 32, "nolva-fs", 8) == 0) return "/dev/mtd4";
+  if (length < nolva::kShortestImage) return nullptr;
+  for (const nolva::FirmwareRoute& route : nolva::kFirmwareRoutes)
+    if (std::memcmp(image + nolva::kImageNameOffset, route.selector, nolva::kImageSelectorSize) ==
+        0)
+      return route.device;
   return nullptr;
 }
 
@@ -91,8 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string written = Partition(target);
   FUZZ_CHECK(written.compare(0, static_cast<std::size_t>(length),
                              std::string(image.begin(), image.begin() + length)) == 0);
-  char16_t os[33];
-  char16_t fs[33];
+  char16_t os[nolva::kVersionTextUnits];
+  char16_t fs[nolva::kVersionTextUnits];
   FUZZ_CHECK(manager.GetFirmwareVersions(u"admin", u"kevla", os, fs) == nolva::STATUS_OK);
   FUZZ_CHECK(Narrowed(std::strcmp(target, "/dev/mtd3") == 0 ? os : fs) == VersionOf(written));
   return 0;

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "management/credentials.h"
-#include "management/firmware_partitions.h"
 #include "management/wide_string.h"
 #include "store/device_manager.h"
 #include "store/handles.h"
@@ -31,7 +30,7 @@ void ReadHardwareAddress(unsigned char (&mac)[6]) {
 
 // The name field of the image in a partition, up to its first NUL; a field
 // cut short by the partition's end gives the bytes that could be read.
-bool ReadVersionText(const char* partition, char (&text)[kImageNameSize + 1]) {
+bool ReadVersionText(const char* partition, char (&text)[kVersionTextUnits]) {
   FileDescriptor device(open(partition, O_RDONLY | O_CLOEXEC));
   if (!device.IsOpen()) return false;
   char field[kImageNameSize];
@@ -57,7 +56,7 @@ StatusCode DeviceManager::GetMacAddress(const char16_t* userName, const char16_t
   if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
   unsigned char mac[6];
   ReadHardwareAddress(mac);
-  char text[18];
+  char text[kMacTextUnits];
   snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
            mac[4], mac[5]);
   Widen(macText, text);
@@ -68,10 +67,10 @@ StatusCode DeviceManager::GetFirmwareVersions(const char16_t* userName, const ch
                                               char16_t* osVersion, char16_t* fsVersion) {
   Credentials caller(userName, password);
   if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
-  char text[kImageNameSize + 1];
-  if (!ReadVersionText(kOsPartition, text)) return STATUS_FIRMWARE_VERSION_FAILED;
+  char text[kVersionTextUnits];
+  if (!ReadVersionText(kOsImage.device, text)) return STATUS_FIRMWARE_VERSION_FAILED;
   Widen(osVersion, text);
-  if (!ReadVersionText(kFsPartition, text)) return STATUS_FIRMWARE_VERSION_FAILED;
+  if (!ReadVersionText(kFsImage.device, text)) return STATUS_FIRMWARE_VERSION_FAILED;
   Widen(fsVersion, text);
   return STATUS_OK;
 }

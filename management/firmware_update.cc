@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "management/credentials.h"
-#include "management/firmware_partitions.h"
 #include "store/device_manager.h"
 #include "store/handles.h"
 
@@ -16,29 +15,17 @@ namespace {
 
 static_assert(MEMGETINFO == 0x80204D01u && MEMERASE == 0x40084D02u, "the platform's MTD requests");
 
-// The first 8 bytes of the name field select the partition, so a shorter
-// image cannot be routed at all.
-constexpr std::int32_t kSelectorSize = 8;
-constexpr std::int32_t kShortestImage = kImageNameOffset + kSelectorSize;
 constexpr std::uint64_t kBlocksPerWrite = 128;
 constexpr std::int32_t kVerifyBlockSize = 4096;
 constexpr useconds_t kEraseSettleMicroseconds = 10000000;
 
-struct Route {
-  const char* selector;
-  const char* partition;
-};
-
-constexpr Route kRoutes[] = {
-    {"nolva-os", kOsPartition},
-    {"nolva-fs", kFsPartition},
-};
-
+// An image must hold its whole name field: it becomes the version text, and
+// a shorter image would leave part of it to whatever the flash held.
 const char* PartitionFor(const std::uint8_t* image, std::int32_t length) {
   if (!image || length < kShortestImage) return nullptr;
-  for (const Route& route : kRoutes) {
-    if (memcmp(image + kImageNameOffset, route.selector, kSelectorSize) == 0) {
-      return route.partition;
+  for (const FirmwareRoute& route : kFirmwareRoutes) {
+    if (memcmp(image + kImageNameOffset, route.selector, kImageSelectorSize) == 0) {
+      return route.device;
     }
   }
   return nullptr;

@@ -12,7 +12,6 @@ namespace nolva {
 namespace {
 
 constexpr const char* kRebootScript = "/tmp/.nolva_reboot";
-constexpr std::int32_t kRebootDelaySeconds = 5;
 
 // What the shell commands do is not examined: once the caller is admitted,
 // the operations report success whatever happened.

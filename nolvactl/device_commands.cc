@@ -1,4 +1,8 @@
 #include <cstdio>
+#include <string>
+#include <vector>
+
+#include "front/front.h"
 
 #include "nolvactl/command.h"
 #include "nolvactl/output.h"
@@ -8,12 +12,13 @@ namespace nolvactl {
 namespace {
 
 using nolva::StatusCode;
+using nolva::front::Narrow;
 
 constexpr std::int32_t kUsbCapacity = 4096;
-constexpr int kRebootDelay = 5;  // seconds, fixed by the device
+const std::string kRebootDelay = std::to_string(nolva::kRebootDelaySeconds);
 
 Outcome RunMac(const Invocation& call, const Credentials& who) {
-  char16_t mac[18] = {};
+  char16_t mac[nolva::kMacTextUnits] = {};
   const StatusCode status =
       call.manager->GetMacAddress(who.caller.Name(), who.caller.Password(), mac);
   const std::string text = Narrow(mac);
@@ -22,13 +27,13 @@ Outcome RunMac(const Invocation& call, const Credentials& who) {
 
 // An erased partition reads as 0xFF bytes, not as a version.
 std::string VersionText(const std::string& text) {
-  if (!text.empty() && text.find_first_not_of('\xFF') == std::string::npos) return "none (erased)";
+  if (nolva::front::IsErased(text)) return "none (erased)";
   return Printable(text);
 }
 
 Outcome RunVersions(const Invocation& call, const Credentials& who) {
-  char16_t os[33] = {};
-  char16_t fs[33] = {};
+  char16_t os[nolva::kVersionTextUnits] = {};
+  char16_t fs[nolva::kVersionTextUnits] = {};
   const StatusCode status =
       call.manager->GetFirmwareVersions(who.caller.Name(), who.caller.Password(), os, fs);
   const std::string osText = Narrow(os);
@@ -40,7 +45,7 @@ Outcome RunVersions(const Invocation& call, const Credentials& who) {
 // "PORT 1:  Flash Disk\n" lines into "port 1: Flash Disk" and JSON rows.
 Outcome ShowPorts(StatusCode status, const std::string& text) {
   std::string human;
-  std::string rows = "[";
+  std::vector<JsonObject> rows;
   std::size_t start = 0;
   for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     const std::string line = text.substr(start, end - start);
@@ -53,12 +58,12 @@ Outcome ShowPorts(StatusCode status, const std::string& text) {
     JsonObject row;
     row.Add("port", static_cast<std::int64_t>(port));
     if (product.empty())
-      row.AddRaw("product", "null");
+      row.AddNull("product");
     else
       row.Add("product", product);
-    rows += (rows.size() > 1 ? "," : "") + row.Text();
+    rows.push_back(row);
   }
-  return {status, human, JsonObject().AddRaw("ports", rows + "]")};
+  return {status, human, JsonObject().Add("ports", rows)};
 }
 
 Outcome RunUsb(const Invocation& call, const Credentials& who) {
@@ -69,13 +74,12 @@ Outcome RunUsb(const Invocation& call, const Credentials& who) {
 }
 
 JsonObject Restart() {
-  return JsonObject().Add("rebootIn", static_cast<std::int64_t>(kRebootDelay));
+  return JsonObject().Add("rebootIn", static_cast<std::int64_t>(nolva::kRebootDelaySeconds));
 }
 
 Outcome RunReboot(const Invocation& call, const Credentials& who) {
   return {call.manager->Reboot(who.caller.Name(), who.caller.Password()),
-          "reboot scheduled: the device restarts in " + std::to_string(kRebootDelay) + " seconds\n",
-          Restart()};
+          "reboot scheduled: the device restarts in " + kRebootDelay + " seconds\n", Restart()};
 }
 
 std::string CheckConfirmed(Invocation& call) {
@@ -86,10 +90,12 @@ std::string CheckConfirmed(Invocation& call) {
 
 Outcome RunFactoryReset(const Invocation& call, const Credentials& who) {
   return {call.manager->FactoryReset(who.caller.Name(), who.caller.Password()),
-          "factory reset: accounts and settings deleted; the device restarts in " +
-              std::to_string(kRebootDelay) + " seconds\n",
+          "factory reset: accounts and settings deleted; the device restarts in " + kRebootDelay +
+              " seconds\n",
           Restart()};
 }
+
+const std::string kRebootSummary = "restart the device in " + kRebootDelay + " seconds";
 
 const std::vector<OptionSpec> kYesOption = {{"yes", nullptr, "do not ask for confirmation"}};
 
@@ -107,8 +113,7 @@ const std::vector<Command> kDeviceCommands = {
      Needs::kCredentials, RunVersions, ""},
     {"usb", "", "show what is plugged into each port of the USB hub", kNoOptions, nullptr,
      Needs::kCredentials, RunUsb, ""},
-    {"reboot", "", "restart the device in 5 seconds", kNoOptions, nullptr, Needs::kCredentials,
-     RunReboot, ""},
+    {"reboot", "", kRebootSummary.c_str(), kNoOptions, nullptr, Needs::kCredentials, RunReboot, ""},
     {"factory-reset", "", "delete all accounts and settings, then restart", kYesOption,
      CheckConfirmed, Needs::kCredentials, RunFactoryReset, kFactoryResetDetails},
 };

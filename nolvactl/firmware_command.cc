@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "front/front.h"
 #include "nolvactl/command.h"
 #include "nolvactl/output.h"
 #include "nolvactl/password_input.h"
@@ -22,30 +23,9 @@
 namespace nolvactl {
 namespace {
 
-constexpr std::size_t kNameOffset = 32;
-constexpr std::size_t kNameSize = 32;
-constexpr std::size_t kShortestImage = kNameOffset + kNameSize;
-
-struct Partition {
-  const char* prefix;  // first 8 bytes of the name field
-  const char* label;
-};
-
-constexpr Partition kPartitions[] = {
-    {"nolva-os", "operating-system"},
-    {"nolva-fs", "file-system"},
-};
-
-const Partition* PartitionOf(const std::string& name) {
-  for (const Partition& partition : kPartitions)
-    if (name.compare(0, 8, partition.prefix) == 0) return &partition;
-  return nullptr;
-}
-
-std::string ImageName(const std::vector<std::uint8_t>& image) {
-  const char* field = reinterpret_cast<const char*>(image.data() + kNameOffset);
-  return std::string(field, strnlen(field, kNameSize));
-}
+using nolva::FirmwareRoute;
+using nolva::front::Narrow;
+using nolva::front::UpdateDamage;
 
 std::string ReadImage(const std::string& path, std::vector<std::uint8_t>* image) {
   struct stat info;
@@ -55,7 +35,7 @@ std::string ReadImage(const std::string& path, std::vector<std::uint8_t>* image)
   if (size > static_cast<unsigned long long>(std::numeric_limits<std::int32_t>::max()))
     return path + " is too large: " + std::to_string(size) +
            " bytes, the device takes at most 2147483647";
-  if (size < kShortestImage)
+  if (size < static_cast<unsigned long long>(nolva::kShortestImage))
     return path + " is too short to be a firmware image (" + std::to_string(size) + " bytes)";
   std::ifstream in(path, std::ios::binary);
   image->resize(static_cast<std::size_t>(size));
@@ -106,40 +86,45 @@ std::string CheckImage(Invocation& call) {
 struct Versions {
   std::string os;
   std::string fs;
-  const std::string& Of(const Partition& partition) const {
-    return &partition == &kPartitions[0] ? os : fs;
+  const std::string& Of(const FirmwareRoute& route) const {
+    return &route == &nolva::kOsImage ? os : fs;
   }
 };
 
 Versions ReadVersions(const Invocation& call, const Credentials& who) {
-  char16_t os[33] = {};
-  char16_t fs[33] = {};
+  char16_t os[nolva::kVersionTextUnits] = {};
+  char16_t fs[nolva::kVersionTextUnits] = {};
   if (call.manager->GetFirmwareVersions(who.caller.Name(), who.caller.Password(), os, fs) !=
       nolva::STATUS_OK)
     return {};
   return {Narrow(os), Narrow(fs)};
 }
 
-bool Erased(const std::string& name) {
-  return !name.empty() && name.find_first_not_of('\xFF') == std::string::npos;
+std::string FailedUpdateHint(const FirmwareRoute& route, const std::string& name,
+                             const std::string& before, const std::string& after) {
+  const std::string where = std::string("the ") + route.label + " partition";
+  switch (nolva::front::DiagnoseFailedUpdate(name, before, after)) {
+    case UpdateDamage::kErased:
+      return where + " is erased and holds no valid image now; update again";
+    case UpdateDamage::kOldImageKept:
+      return "nothing was erased: " + where + " still holds " + Printable(after);
+    case UpdateDamage::kUnknown:
+      break;
+  }
+  return "the partition may hold no valid image now; check versions and update again";
 }
 
-// A failed update says nothing of how far it got. Erasing starts with the
-// block that holds the name field, so a name that outlived the update, and
-// that is not the new image's own, shows that nothing was erased.
-std::string FailedUpdateHint(const Partition& partition, const std::string& name,
-                             const std::string& before, const std::string& after) {
-  const std::string where = std::string("the ") + partition.label + " partition";
-  if (Erased(after)) return where + " is erased and holds no valid image now; update again";
-  if (!after.empty() && after == before && after != name)
-    return "nothing was erased: " + where + " still holds " + Printable(after);
-  return "the partition may hold no valid image now; check versions and update again";
+std::string Selectors() {
+  std::string list;
+  for (const FirmwareRoute& route : nolva::kFirmwareRoutes)
+    list += (list.empty() ? "" : " nor ") + std::string(route.selector);
+  return list;
 }
 
 Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
   const std::vector<std::uint8_t>& image = call.image;
-  const std::string name = ImageName(image);
-  const Partition* partition = PartitionOf(name);
+  const std::string name = nolva::front::ImageName(image.data(), image.size());
+  const FirmwareRoute* partition = nolva::front::RouteOf(image.data(), image.size());
   const std::int32_t length = static_cast<std::int32_t>(image.size());
   const Versions before = partition != nullptr ? ReadVersions(call, who) : Versions{};
   std::optional<ElapsedTime> progress;
@@ -159,8 +144,7 @@ Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
                       .Add("bytes", static_cast<std::int64_t>(length))};
   if (status != nolva::STATUS_FIRMWARE_UPDATE_FAILED) return outcome;
   if (partition == nullptr) {
-    outcome.hint =
-        "the image name '" + Printable(name) + "' begins with neither nolva-os nor nolva-fs";
+    outcome.hint = "the image name '" + Printable(name) + "' begins with neither " + Selectors();
   } else {
     outcome.hint = FailedUpdateHint(*partition, name, before.Of(*partition),
                                     ReadVersions(call, who).Of(*partition));

@@ -1,12 +1,15 @@
+#include "front/front.h"
 #include "nolvactl/command.h"
 #include "nolvactl/output.h"
 #include "nolvactl/password_input.h"
-#include "nolvactl/values.h"
 
 namespace nolvactl {
 namespace {
 
 using nolva::NetworkSettings;
+using nolva::front::AddressText;
+using nolva::front::ParseAddress;
+using nolva::front::ParseNetmask;
 
 Outcome Show(nolva::StatusCode status, const NetworkSettings& settings) {
   const bool dhcp = settings.dhcp != 0;

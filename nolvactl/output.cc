@@ -2,54 +2,23 @@
 
 #include <cstdio>
 
+#include "front/front.h"
+
 namespace nolvactl {
 namespace {
 
-struct StatusRow {
-  nolva::StatusCode code;
-  int exitStatus;
-  const char* name;
-  const char* text;
-};
+const nolva::StatusInfo kUnknownStatus = {0, "unknown", "unknown status"};
 
-const StatusRow kStatusRows[] = {
-    {nolva::STATUS_OK, kExitOk, "STATUS_OK", "done"},
-    {nolva::STATUS_AUTH_FAILED, kExitAuthRefused, "STATUS_AUTH_FAILED", "authentication refused"},
-    {nolva::STATUS_FIRMWARE_UPDATE_FAILED, kExitFailed, "STATUS_FIRMWARE_UPDATE_FAILED",
-     "firmware update failed"},
-    {nolva::STATUS_GET_NETWORK_FAILED, kExitFailed, "STATUS_GET_NETWORK_FAILED",
-     "reading the network settings failed"},
-    {nolva::STATUS_SET_NETWORK_FAILED, kExitFailed, "STATUS_SET_NETWORK_FAILED",
-     "storing the network settings failed"},
-    {nolva::STATUS_GET_SERVICE_FAILED, kExitFailed, "STATUS_GET_SERVICE_FAILED",
-     "reading the service settings failed"},
-    {nolva::STATUS_SET_SERVICE_FAILED, kExitFailed, "STATUS_SET_SERVICE_FAILED",
-     "storing the service settings failed"},
-    {nolva::STATUS_LIST_USERS_FAILED, kExitFailed, "STATUS_LIST_USERS_FAILED",
-     "reading the account list failed"},
-    {nolva::STATUS_ADD_USER_FAILED, kExitFailed, "STATUS_ADD_USER_FAILED",
-     "adding the account failed"},
-    {nolva::STATUS_DELETE_USER_FAILED, kExitFailed, "STATUS_DELETE_USER_FAILED",
-     "deleting the account failed"},
-    {nolva::STATUS_CHANGE_PASSWORD_FAILED, kExitFailed, "STATUS_CHANGE_PASSWORD_FAILED",
-     "changing the password failed"},
-    {nolva::STATUS_USB_PORTS_FAILED, kExitFailed, "STATUS_USB_PORTS_FAILED",
-     "reading the USB ports failed"},
-    {nolva::STATUS_FIRMWARE_VERSION_FAILED, kExitFailed, "STATUS_FIRMWARE_VERSION_FAILED",
-     "reading the firmware versions failed"},
-    {nolva::STATUS_GET_OCP_FAILED, kExitFailed, "STATUS_GET_OCP_FAILED",
-     "reading the OCP settings failed"},
-    {nolva::STATUS_SET_OCP_FAILED, kExitFailed, "STATUS_SET_OCP_FAILED",
-     "storing the OCP settings failed"},
-    {nolva::STATUS_REFUSED, kExitRefused, "STATUS_REFUSED", "settings refused"},
-};
+const nolva::StatusInfo& InfoOf(nolva::StatusCode status) {
+  const nolva::StatusInfo* info = nolva::FindStatus(status);
+  return info != nullptr ? *info : kUnknownStatus;
+}
 
-const StatusRow kUnknownStatus = {0, kExitFailed, "unknown", "unknown status"};
-
-const StatusRow& RowOf(nolva::StatusCode status) {
-  for (const StatusRow& row : kStatusRows)
-    if (row.code == status) return row;
-  return kUnknownStatus;
+int ExitStatusOf(nolva::StatusCode status) {
+  if (status == nolva::STATUS_OK) return kExitOk;
+  if (status == nolva::STATUS_AUTH_FAILED) return kExitAuthRefused;
+  if (status == nolva::STATUS_REFUSED) return kExitRefused;
+  return kExitFailed;
 }
 
 std::string Hex(nolva::StatusCode status) {
@@ -65,7 +34,7 @@ void PrintJson(const JsonObject& json) {
 
 int Succeed(const Invocation& call, const std::string& human, const JsonObject& json) {
   if (call.json) {
-    PrintJson(JsonObject().Add("ok", true).AddRaw("result", json.Text()));
+    PrintJson(JsonObject().Add("ok", true).Add("result", json));
   } else {
     std::fputs(human.c_str(), stdout);
     std::fflush(stdout);
@@ -74,17 +43,17 @@ int Succeed(const Invocation& call, const std::string& human, const JsonObject& 
 }
 
 int Fail(const Invocation& call, nolva::StatusCode status, const std::string& hint) {
-  const StatusRow& row = RowOf(status);
+  const nolva::StatusInfo& info = InfoOf(status);
   std::fprintf(stderr, "nolvactl: %s: %s%s%s\n", call.command->name, StatusText(status).c_str(),
                hint.empty() ? "" : ": ", hint.c_str());
   if (call.json) {
     PrintJson(JsonObject()
                   .Add("ok", false)
-                  .Add("status", row.name)
+                  .Add("status", info.name)
                   .Add("code", Hex(status))
-                  .Add("message", row.text));
+                  .Add("message", info.text));
   }
-  return row.exitStatus;
+  return ExitStatusOf(status);
 }
 
 int FailText(const Invocation& call, const std::string& problem) {
@@ -98,55 +67,61 @@ int FailText(const Invocation& call, const std::string& problem) {
 }  // namespace
 
 std::string StatusText(nolva::StatusCode status) {
-  return std::string(RowOf(status).text) + " (" + Hex(status) + ")";
+  return std::string(InfoOf(status).text) + " (" + Hex(status) + ")";
 }
 
 const char* StatusName(nolva::StatusCode status) {
-  return RowOf(status).name;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      // Device texts are bytes, not UTF-8: each byte is the code point it
-      // stands for at the library's interface.
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-JsonObject& JsonObject::AddRaw(const std::string& key, const std::string& json) {
-  if (!fields_.empty()) fields_ += ",";
-  fields_ += JsonString(key) + ":" + json;
-  return *this;
+  return InfoOf(status).name;
 }
 
 JsonObject& JsonObject::Add(const std::string& key, const std::string& value) {
-  return AddRaw(key, JsonString(value));
+  value_[key] = nolva::front::Latin1ToUtf8(value);
+  return *this;
 }
 
 JsonObject& JsonObject::Add(const std::string& key, const char* value) {
-  return AddRaw(key, JsonString(value));
+  return Add(key, std::string(value));
 }
 
 JsonObject& JsonObject::Add(const std::string& key, std::int64_t value) {
-  return AddRaw(key, std::to_string(value));
+  value_[key] = value;
+  return *this;
 }
 
 JsonObject& JsonObject::Add(const std::string& key, bool value) {
-  return AddRaw(key, value ? "true" : "false");
+  value_[key] = value;
+  return *this;
+}
+
+JsonObject& JsonObject::Add(const std::string& key, const JsonObject& value) {
+  value_[key] = value.value_;
+  return *this;
+}
+
+JsonObject& JsonObject::Add(const std::string& key, const std::vector<JsonObject>& values) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const JsonObject& value : values)
+    array.push_back(value.value_);
+  value_[key] = std::move(array);
+  return *this;
+}
+
+JsonObject& JsonObject::Add(const std::string& key, const std::vector<std::string>& texts) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const std::string& text : texts)
+    array.push_back(nolva::front::Latin1ToUtf8(text));
+  value_[key] = std::move(array);
+  return *this;
+}
+
+JsonObject& JsonObject::AddNull(const std::string& key) {
+  value_[key] = nullptr;
+  return *this;
+}
+
+// ASCII only: every other character as its \u escape, as before.
+std::string JsonObject::Text() const {
+  return value_.dump(-1, ' ', true);
 }
 
 int Report(const Invocation& call, const Outcome& outcome) {

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "nolvactl/command.h"
 #include "store/status_codes.h"
@@ -15,21 +18,23 @@ namespace nolvactl {
 std::string StatusText(nolva::StatusCode status);
 const char* StatusName(nolva::StatusCode status);
 
-// A JSON object built field by field; strings are escaped byte by byte.
+// A JSON object built field by field. Texts are bytes, each the character of
+// its value, as the device's texts are; they go out as JSON's \u escapes.
 class JsonObject {
  public:
   JsonObject& Add(const std::string& key, const std::string& value);
   JsonObject& Add(const std::string& key, const char* value);
   JsonObject& Add(const std::string& key, std::int64_t value);
   JsonObject& Add(const std::string& key, bool value);
-  JsonObject& AddRaw(const std::string& key, const std::string& json);
-  std::string Text() const { return "{" + fields_ + "}"; }
+  JsonObject& Add(const std::string& key, const JsonObject& value);
+  JsonObject& Add(const std::string& key, const std::vector<JsonObject>& values);
+  JsonObject& Add(const std::string& key, const std::vector<std::string>& texts);
+  JsonObject& AddNull(const std::string& key);
+  std::string Text() const;
 
  private:
-  std::string fields_;
+  nlohmann::ordered_json value_ = nlohmann::ordered_json::object();
 };
-
-std::string JsonString(const std::string& text);
 
 // What an action came to: the status of the last operation it called, and
 // what to show when that is STATUS_OK.

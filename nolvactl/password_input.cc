@@ -12,7 +12,6 @@ namespace nolvactl {
 
 namespace {
 
-constexpr std::size_t kLongestPassword = 32;  // the most the account layer stores
 constexpr std::size_t kLineSize = 256;
 
 termios savedTerminal;
@@ -129,21 +128,23 @@ std::string NewPassword(const Invocation& call, const std::string& account, Secr
     if (!problem.empty()) return problem;
     if (again.Text() != password->Text()) return "the two new passwords differ";
   }
-  if (password->Text().size() > kLongestPassword) return "the new password is longer than 32 bytes";
+  if (password->Text().size() > static_cast<std::size_t>(nolva::kMaxPasswordLength))
+    return "the new password is longer than " + std::to_string(nolva::kMaxPasswordLength) +
+           " bytes";
   if (password->Text().find('\0') != std::string::npos) return "the new password holds a NUL byte";
   return "";
 }
 
 }  // namespace
 
-std::string PrepareCaller(const Invocation& call, Caller* caller) {
+std::string PrepareCaller(const Invocation& call, nolva::front::Credentials* caller) {
   Secret password;
   std::string problem = CallerPassword(call, &password);
   if (problem.empty()) caller->Set(call.user, password.Text());
   return problem;
 }
 
-std::string PrepareAccount(const Invocation& call, Caller* account) {
+std::string PrepareAccount(const Invocation& call, nolva::front::Credentials* account) {
   const std::string& name = call.operands[0];
   Secret password;
   std::string problem = NewPassword(call, name, &password);

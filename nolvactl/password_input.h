@@ -5,25 +5,25 @@
 
 #include <string>
 
+#include "front/front.h"
 #include "nolvactl/command.h"
-#include "nolvactl/wide_text.h"
 
 namespace nolvactl {
 
 // Who an action acts as, and the account it gives a new password.
 struct Credentials {
-  Caller caller;
-  Caller account;
+  nolva::front::Credentials caller;
+  nolva::front::Credentials account;
 };
 
 // Fills `caller` with --user and the caller's password: from --password-file,
 // NOLVA_PASSWORD, or a prompt. Returns "" or the problem.
-std::string PrepareCaller(const Invocation& call, Caller* caller);
+std::string PrepareCaller(const Invocation& call, nolva::front::Credentials* caller);
 
 // Fills `account` with the first operand and its new password: from
 // --new-password-file, NOLVA_NEW_PASSWORD, or a prompt asked twice. Returns ""
 // or the problem.
-std::string PrepareAccount(const Invocation& call, Caller* account);
+std::string PrepareAccount(const Invocation& call, nolva::front::Credentials* account);
 
 // Asks a yes/no question on the terminal; false when there is none.
 bool Confirm(const std::string& question);

@@ -3,10 +3,10 @@
 // word is kept for the management front end and reachable with --set.
 #include <cstdint>
 
+#include "front/front.h"
 #include "nolvactl/command.h"
 #include "nolvactl/output.h"
 #include "nolvactl/password_input.h"
-#include "nolvactl/values.h"
 
 namespace nolvactl {
 namespace {
@@ -14,12 +14,12 @@ namespace {
 using nolva::OcpSettings;
 using nolva::ServiceSettings;
 using nolva::StatusCode;
+using nolva::front::ParseNumber;
+using nolva::front::ParsePort;
+using nolva::front::ParseSwitch;
 
 template <typename Record>
-struct Word {
-  const char* name;
-  std::int32_t Record::*member;
-};
+using Word = nolva::front::RecordField<Record>;
 
 enum class Kind { kSwitch, kPort, kNumber };
 
@@ -30,26 +30,8 @@ struct WordOption {
   Kind kind;
 };
 
-const Word<ServiceSettings> kServiceWords[] = {
-    {"svcWord0", &ServiceSettings::svcWord0},
-    {"primaryEnabled", &ServiceSettings::primaryEnabled},
-    {"secondaryEnabled", &ServiceSettings::secondaryEnabled},
-    {"primaryPort", &ServiceSettings::primaryPort},
-    {"primaryValue", &ServiceSettings::primaryValue},
-    {"svcWord5", &ServiceSettings::svcWord5},
-    {"svcWord6", &ServiceSettings::svcWord6},
-    {"svcWord7", &ServiceSettings::svcWord7},
-    {"secondaryPort", &ServiceSettings::secondaryPort},
-    {"secondaryValue", &ServiceSettings::secondaryValue},
-    {"svcWord10", &ServiceSettings::svcWord10},
-};
-
-const Word<OcpSettings> kOcpWords[] = {
-    {"ocpEnabled", &OcpSettings::ocpEnabled}, {"ocpWord1", &OcpSettings::ocpWord1},
-    {"ocpWord2", &OcpSettings::ocpWord2},     {"ocpWord3", &OcpSettings::ocpWord3},
-    {"ocpWord4", &OcpSettings::ocpWord4},     {"ocpPort", &OcpSettings::ocpPort},
-    {"ocpValue", &OcpSettings::ocpValue},
-};
+constexpr const auto& kServiceWords = nolva::front::kServiceFields;
+constexpr const auto& kOcpWords = nolva::front::kOcpFields;
 
 const OptionSpec kSetWordsOption = {
     "set", "FIELD=N,...", "set any word of the record by its field name (see get --json)"};
@@ -225,8 +207,8 @@ Outcome RunLoadSettings(const Invocation& call, const Credentials& /*no one*/) {
   const std::int32_t result = manager.LoadSettings();
   Outcome outcome{nolva::STATUS_OK, Human(manager.serviceSettings) + Human(manager.ocpSettings),
                   JsonObject()
-                      .AddRaw("service", WordsJson(manager.serviceSettings, kServiceWords).Text())
-                      .AddRaw("ocp", WordsJson(manager.ocpSettings, kOcpWords).Text())};
+                      .Add("service", WordsJson(manager.serviceSettings, kServiceWords))
+                      .Add("ocp", WordsJson(manager.ocpSettings, kOcpWords))};
   if (result != 0) outcome.failure = "loading the settings failed (" + std::to_string(result) + ")";
   return outcome;
 }

@@ -35,5 +35,9 @@ inline constexpr FirmwareRoute kFirmwareRoutes[] = {
     {"nolva-os", "/dev/mtd3", "os", "operating-system"},
     {"nolva-fs", "/dev/mtd4", "fs", "file-system"},
 };
+inline constexpr const FirmwareRoute& kOsImage = kFirmwareRoutes[0];
+inline constexpr const FirmwareRoute& kFsImage = kFirmwareRoutes[1];
+
+static_assert(kVersionTextUnits == kImageNameSize + 1, "a version text is a whole name field");
 
 }  // namespace nolva

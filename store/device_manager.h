@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "store/device_facts.h"
 #include "store/settings_records.h"
 #include "store/status_codes.h"
 #include "store/user_table.h"

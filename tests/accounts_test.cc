@@ -124,8 +124,14 @@ TEST_F(Accounts, ChangesActOnTheFirstLineOfANameAndKeepTheOrder) {
 
 TEST_F(Accounts, AppendRefusesNamesTheFileCannotHoldBack) {
   WriteUsers(kFactoryLine);
-  for (const char* name : {"", "a:b", "a\nb", "a\rb", "\n"})
-    EXPECT_EQ(manager.AppendUser(name, "pw"), -1) << name;
+  const struct {
+    const char* why;
+    const char* name;
+  } cases[] = {
+      {"empty", ""},    {"colon", "a:b"},         {"line feed", "a\nb"},     {"return", "a\rb"},
+      {"tab", "bo\tb"}, {"escape", "\x1b[2Jbob"}, {"first control", "\x01"}, {"delete", "bob\x7f"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(manager.AppendUser(c.name, "pw"), -1) << c.why;
   EXPECT_EQ(Users(), kFactoryLine);
 }
 
@@ -240,6 +246,7 @@ TEST_F(AccountOperations, AdmittedCallersGetTheOperationsOwnFailureCode) {
       {manager.AddUser(kAdmin, kFactoryPassword, u"bob", u"pw"), kAdd},
       {manager.AddUser(kAdmin, kFactoryPassword, long20.c_str(), u"pw"), kAdd},
       {manager.AddUser(kAdmin, kFactoryPassword, u"dave", password40.c_str()), kAdd},
+      {manager.AddUser(kAdmin, kFactoryPassword, u"bo\tb", u"pw"), kAdd},
       {manager.ListUsers(kAdmin, kFactoryPassword, nullptr, 8), STATUS_LIST_USERS_FAILED},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i)

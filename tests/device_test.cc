@@ -199,6 +199,34 @@ TEST_F(FirmwareUpdate, WritesHandOverAtMost128EraseBlocks) {
                           "write /dev/mtd3 524288", "write /dev/mtd3 100"));
 }
 
+// An image is routed by its name field's first 8 bytes and must hold the
+// whole field; any other is refused before a partition is opened.
+TEST_F(FirmwareUpdate, OnlyAnImageHoldingItsWholeNameFieldIsRouted) {
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> image;
+    const char* device;  // nullptr: refused
+  } cases[] = {
+      {"shortest os image", Image("nolva-os 4.2.0", 64), "/dev/mtd3"},
+      {"fs image", Image("nolva-fs", 5000), "/dev/mtd4"},
+      {"name field cut short", Image("nolva-os 4.2.0", 63), nullptr},
+      {"selector only", Image("nolva-os", 40), nullptr},
+      {"upper case", Image("NOLVA-OS", 5000), nullptr},
+      {"NUL in the selector", Image(std::string("nolva-o\0", 8), 5000), nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    board::CreateBoard(Board(), Options());
+    EXPECT_EQ(Update(c.image), c.device ? STATUS_OK : STATUS_FIRMWARE_UPDATE_FAILED);
+    if (c.device) {
+      EXPECT_THAT(Logged("write /dev/"), ElementsAre(std::string("write ") + c.device + " " +
+                                                     std::to_string(c.image.size())));
+    } else {
+      EXPECT_THAT(Logged("open /dev/mtd"), IsEmpty());
+    }
+  }
+}
+
 TEST_F(FirmwareUpdate, EveryDeviceFailureIsReportedAsUpdateFailed) {
   const struct {
     const char* fault;  // "missing": no partition at all

@@ -59,7 +59,7 @@ int main() {
   nolva::DeviceManager manager;
   Show("Login admin / factory password", manager.Login(kAdmin, kFactoryPassword));
 
-  char16_t mac[18];
+  char16_t mac[nolva::kMacTextUnits];
   Show("GetMacAddress", manager.GetMacAddress(kAdmin, kFactoryPassword, mac));
   std::printf("  eth0 %s\n", Text(mac).c_str());
 
@@ -70,8 +70,8 @@ int main() {
   Update(manager, Image("nolva-os 2.4.1 demo", (1 << 20) + 12345));
   Update(manager, Image("nolva-fs 2.4.0", 300000));
 
-  char16_t os[33];
-  char16_t fs[33];
+  char16_t os[nolva::kVersionTextUnits];
+  char16_t fs[nolva::kVersionTextUnits];
   Show("GetFirmwareVersions", manager.GetFirmwareVersions(kAdmin, kFactoryPassword, os, fs));
   std::printf("  OS \"%s\"\n", Text(os).c_str());
   std::printf("  FS \"%s\"\n", Text(fs).c_str());

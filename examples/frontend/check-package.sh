@@ -24,7 +24,7 @@ sh -n "$prefix/etc/init.d/nolva-boot"
 
 # Only the public headers: the internal ones stay in the source tree.
 headers=$(cd "$prefix/include/nolva" && find . -type f | sort | tr '\n' ' ')
-[ "$headers" = "./boot/boot.h ./store/device_manager.h ./store/settings_records.h ./store/status_codes.h ./store/user_table.h " ] ||
+[ "$headers" = "./boot/boot.h ./store/device_facts.h ./store/device_manager.h ./store/settings_records.h ./store/status_codes.h ./store/user_table.h " ] ||
   { echo "installed headers: $headers" >&2; exit 1; }
 
 # The init script is a component of its own.

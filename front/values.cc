@@ -1,8 +1,8 @@
-#include "nolvactl/values.h"
-
 #include <cstdio>
 
-namespace nolvactl {
+#include "front/front.h"
+
+namespace nolva::front {
 namespace {
 
 bool IsDigit(char c) {
@@ -10,7 +10,7 @@ bool IsDigit(char c) {
 }
 
 // Decimal digits only, no sign, no blanks; at most `maxDigits` of them.
-bool ParseDigits(const std::string& text, std::size_t maxDigits, std::uint64_t* out) {
+bool ParseDigits(std::string_view text, std::size_t maxDigits, std::uint64_t* out) {
   if (text.empty() || text.size() > maxDigits) return false;
   std::uint64_t value = 0;
   for (char c : text) {
@@ -32,12 +32,12 @@ constexpr SwitchWord kSwitchWords[] = {
 
 }  // namespace
 
-bool ParseAddress(const std::string& text, std::uint8_t out[4]) {
+bool ParseAddress(std::string_view text, std::uint8_t out[4]) {
   std::uint8_t octets[4];
   std::size_t start = 0;
   for (int i = 0; i < 4; ++i) {
     const std::size_t end = i < 3 ? text.find('.', start) : text.size();
-    if (end == std::string::npos) return false;
+    if (end == std::string_view::npos) return false;
     std::uint64_t value = 0;
     if (!ParseDigits(text.substr(start, end - start), 3, &value) || value > 255) return false;
     octets[i] = static_cast<std::uint8_t>(value);
@@ -48,28 +48,32 @@ bool ParseAddress(const std::string& text, std::uint8_t out[4]) {
   return true;
 }
 
-bool ParseNetmask(const std::string& text, std::uint8_t out[4]) {
-  std::uint8_t mask[4];
-  if (!ParseAddress(text, mask)) return false;
+bool IsContiguousNetmask(const std::uint8_t mask[4]) {
   const std::uint32_t bits = static_cast<std::uint32_t>(mask[0]) << 24 |
                              static_cast<std::uint32_t>(mask[1]) << 16 |
                              static_cast<std::uint32_t>(mask[2]) << 8 | mask[3];
   // Ones then zeros: the inverted mask plus one is a power of two.
   const std::uint32_t hosts = ~bits;
-  if ((hosts & (hosts + 1)) != 0) return false;
+  return (hosts & (hosts + 1)) == 0;
+}
+
+bool ParseNetmask(std::string_view text, std::uint8_t out[4]) {
+  std::uint8_t mask[4];
+  if (!ParseAddress(text, mask) || !IsContiguousNetmask(mask)) return false;
   for (int i = 0; i < 4; ++i)
     out[i] = mask[i];
   return true;
 }
 
-bool ParsePort(const std::string& text, std::int32_t* out) {
+bool ParsePort(std::string_view text, std::int32_t* out) {
   std::uint64_t value = 0;
-  if (!ParseDigits(text, 5, &value) || value < 1 || value > 65535) return false;
+  if (!ParseDigits(text, 5, &value) || !PortAllowed(static_cast<std::int64_t>(value), true))
+    return false;
   *out = static_cast<std::int32_t>(value);
   return true;
 }
 
-bool ParseNumber(const std::string& text, std::int32_t* out) {
+bool ParseNumber(std::string_view text, std::int32_t* out) {
   const bool negative = !text.empty() && text[0] == '-';
   std::uint64_t value = 0;
   if (!ParseDigits(negative ? text.substr(1) : text, 10, &value)) return false;
@@ -80,7 +84,7 @@ bool ParseNumber(const std::string& text, std::int32_t* out) {
   return true;
 }
 
-bool ParseSwitch(const std::string& text, std::int32_t* out) {
+bool ParseSwitch(std::string_view text, std::int32_t* out) {
   for (const SwitchWord& row : kSwitchWords) {
     if (text == row.word) {
       *out = row.value;
@@ -96,4 +100,9 @@ std::string AddressText(const std::uint8_t address[4]) {
   return text;
 }
 
-}  // namespace nolvactl
+// A disabled service's port is not in use, so 0 may stand there.
+bool PortAllowed(std::int64_t port, bool enabled) {
+  return port >= (enabled ? 1 : 0) && port <= 65535;
+}
+
+}  // namespace nolva::front

@@ -1,0 +1,51 @@
+// The service's refusals: each error word with its HTTP status, and the
+// body every refusal carries.
+#pragma once
+
+#include <string>
+
+#include "nolvad/http.h"
+#include "store/status_codes.h"
+
+namespace nolvad {
+
+enum class Error {
+  kBadRequest,
+  kAuthFailed,
+  kConfirmPassword,
+  kCsrf,
+  kOrigin,
+  kNotFound,
+  kNoSuchUser,
+  kMethodNotAllowed,
+  kPortConflict,
+  kUserExists,
+  kUserTableFull,
+  kAdminNeedsForce,
+  kBusy,
+  kLengthRequired,
+  kPreconditionFailed,
+  kTooLarge,
+  kUnsupportedMediaType,
+  kUnknownImage,
+  kThrottled,
+  kOperationFailed,
+};
+
+struct ErrorRow {
+  Error error;
+  int status;
+  const char* word;
+};
+
+const ErrorRow& RowOf(Error error);
+
+// {"error", "message"}; a 401 also carries the Bearer challenge.
+Response Refuse(Error error, const std::string& message);
+// The same with the library's status by name and value.
+Response Refuse(Error error, const std::string& message, nolva::StatusCode status);
+
+// "0x80000300"
+std::string CodeText(nolva::StatusCode status);
+
+}  // namespace nolvad
