@@ -2,7 +2,7 @@
 # simulated boards, each with its own nolvad. Debian's python3: pytest,
 # requests and Ansible are its packages (tools/test installs them), not those
 # of another Python first on the PATH.
-if(TARGET nolvad AND NOT CMAKE_CROSSCOMPILING)
+if(TARGET nolvad)
   find_program(NOLVA_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
   add_test(NAME fleet_playbooks
     COMMAND ${NOLVA_SYSTEM_PYTHON3} -m pytest -q -s -p no:cacheprovider
@@ -11,5 +11,5 @@ if(TARGET nolvad AND NOT CMAKE_CROSSCOMPILING)
   set_tests_properties(fleet_playbooks PROPERTIES
     LABELS "fleet;default-only"
     TIMEOUT 240
-    ENVIRONMENT "NOLVA_BUILD_DIR=${PROJECT_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1")
+    ENVIRONMENT "NOLVA_BOARD_TOOL=$<TARGET_FILE:nolva-board>;NOLVAD=$<TARGET_FILE:nolvad>;PYTHONDONTWRITEBYTECODE=1")
 endif()

@@ -15,14 +15,12 @@ import pytest
 import requests
 
 sys.path.insert(0, str(Path(__file__).resolve().parent / "pylib"))
-from nolva_device import Device  # noqa: E402
+from nolva_device import FACTORY_PASSWORD, Device  # noqa: E402
 
 SOURCE = Path(__file__).resolve().parent.parent
 PLAYBOOKS = SOURCE / "examples" / "fleet"
-BUILD = Path(os.environ.get("NOLVA_BUILD_DIR", SOURCE / "build"))
 
 BOARDS = 4
-FACTORY_PASSWORD = "kevla"
 RUN_SECONDS = 120  # one ansible-playbook run, at most
 REQUEST_SECONDS = 10
 
@@ -53,8 +51,12 @@ class Run:
     def count(self, host, what):
         return self.recap[host][what]
 
-    def __str__(self):
+    def __repr__(self):
         return "exit status %d after %.1f s\n%s" % (self.returncode, self.seconds, self.output)
+
+    def says(self, text):
+        """TEXT is in the output, however the output wrapped its lines."""
+        return " ".join(text.split()) in " ".join(self.output.split())
 
 
 class Fleet:
@@ -70,6 +72,7 @@ class Fleet:
                                for name, device in zip(self.names, devices)]
         (self.inventory / "hosts.ini").write_text("\n".join(lines) + "\n")
         self.ansible_home = work / "ansible"
+        self.runs = []
 
     def vars_file(self, kind, name, values):
         """host_vars/NAME.yml or group_vars/NAME.yml beside the inventory;
@@ -103,7 +106,9 @@ class Fleet:
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    stdin=subprocess.DEVNULL, timeout=RUN_SECONDS)
         run = Run(completed, time.monotonic() - start)
-        print("--- ansible-playbook %s %s\n%s" % (playbook, " ".join(args), run))
+        line = " ".join([playbook, *args]).replace(str(self.work) + "/", "")
+        self.runs.append((line, run))
+        print("--- ansible-playbook %s\n%r" % (line, run))
         return run
 
     def api(self, device, method, path, password=None, **kwargs):
@@ -129,9 +134,13 @@ def fleet(tmp_path_factory):
             board_args = ["--mac", mac_of(index)]
             if index == 2:
                 board_args += ["--usb", str(usb)]
-            devices.append(Device(BUILD, work / ("board%d" % index), board_args=board_args))
+            devices.append(Device(work / ("board%d" % index), board_args=board_args))
             assert devices[-1].url.startswith("http://127.0.0.1:"), devices[-1].url
-        yield Fleet(work, devices)
+        fleet = Fleet(work, devices)
+        yield fleet
+        print("=== ansible-playbook runs over %d boards" % BOARDS)
+        for command, run in fleet.runs:
+            print("%6.1f s  exit %d  %s" % (run.seconds, run.returncode, command))
     finally:
         for device in devices:
             device.stop()
@@ -199,7 +208,7 @@ def test_port_clash_fails_only_that_device(fleet):
     # The device's own words reach the operator.
     refusal = fleet.api(clashing, "PATCH", "/api/ocp", json={"ocpPort": 9101})
     assert refusal.status_code == 409, refusal.text
-    assert refusal.json()["message"] in run.output, run
+    assert run.says(refusal.json()["message"]), run
 
 
 def image(path, name):
@@ -230,7 +239,6 @@ def test_firmware_rollout_stops_at_the_failing_batch(fleet):
     fleet.devices[1].fault("mtd-write-fails")
     new = image(fleet.work / "os-2.0.img", "nolva-os 2.0")
     run = fleet.play("firmware.yml", "-e", "firmware_image=%s" % new, *rollout)
-    print("=== rollout over %d boards in batches of 2: %.1f s" % (BOARDS, run.seconds))
     assert run.returncode != 0, run
     assert_each(run, ["board0"], changed=1, failed=0)
     assert_each(run, ["board1"], failed=1)
