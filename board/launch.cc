@@ -2,6 +2,7 @@
 // or, in a cross build, through the emulator that runs the build's programs.
 // The nolva-board tool and the test support both start programs here.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +107,14 @@ ProgramResult RunOnBoard(const std::string& board, const BoardProgram& program, 
     std::fprintf(stderr, "nolva-board: cannot run %s: %s\n", argv[0], std::strerror(errno));
     _exit(127);
   }
+  // Ctrl-C or a SIGTERM to the process group is the program's to handle:
+  // the board waits for it and still reports what reached the platform.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction oldInt = {};
+  struct sigaction oldTerm = {};
+  sigaction(SIGINT, &ignore, &oldInt);
+  sigaction(SIGTERM, &ignore, &oldTerm);
   if (capture) {
     close(out.fds[1]);
     out.fds[1] = -1;
@@ -114,6 +123,8 @@ ProgramResult RunOnBoard(const std::string& board, const BoardProgram& program, 
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
   result.exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   return result;
 }
