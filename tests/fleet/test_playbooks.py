@@ -7,18 +7,15 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import time
 from pathlib import Path
 
 import pytest
 import requests
 
-sys.path.insert(0, str(Path(__file__).resolve().parent / "pylib"))
-from nolva_device import FACTORY_PASSWORD, Device  # noqa: E402
+from nolva_device import FACTORY_PASSWORD, Device
 
-SOURCE = Path(__file__).resolve().parent.parent
-PLAYBOOKS = SOURCE / "examples" / "fleet"
+PLAYBOOKS = Path(__file__).resolve().parents[2] / "examples" / "fleet"
 
 BOARDS = 4
 RUN_SECONDS = 120  # one ansible-playbook run, at most
@@ -142,8 +139,8 @@ def fleet(tmp_path_factory):
         for command, run in fleet.runs:
             print("%6.1f s  exit %d  %s" % (run.seconds, run.returncode, command))
     finally:
-        for device in devices:
-            device.stop()
+        statuses = [device.stop() for device in devices]
+    assert statuses == [0] * len(devices), "nolvad's exit status on SIGTERM"
 
 
 def assert_each(run, names, **counts):
