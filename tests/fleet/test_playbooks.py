@@ -29,6 +29,11 @@ USB_WITH_DISK = (
     "S:  Product=Flash Disk\n")
 
 
+# The last board serves HTTPS only, with the certificate nolvad made; the
+# inventory names it as the CA to trust.
+TLS_BOARD = BOARDS - 1
+
+
 def mac_of(index):
     return "02:00:00:00:00:%02X" % (index + 1)
 
@@ -65,8 +70,12 @@ class Fleet:
         self.inventory = work / "inventory"
         self.inventory.mkdir()
         # One device per line, as an operator writes it; no credentials.
-        lines = ["[nolva]"] + ["%s nolva_url=%s" % (name, device.url)
-                               for name, device in zip(self.names, devices)]
+        lines = ["[nolva]"]
+        for name, device in zip(self.names, devices):
+            line = "%s nolva_url=%s" % (name, device.url)
+            if device.certificate:
+                line += " nolva_ca_path=%s" % device.certificate
+            lines.append(line)
         (self.inventory / "hosts.ini").write_text("\n".join(lines) + "\n")
         self.ansible_home = work / "ansible"
         self.runs = []
@@ -108,9 +117,10 @@ class Fleet:
         print("--- ansible-playbook %s\n%r" % (line, run))
         return run
 
-    def api(self, device, method, path, password=None, **kwargs):
+    def api(self, device, method, path, password=None, user="admin", **kwargs):
         return requests.request(method, device.url + path,
-                                auth=("admin", password or self.password),
+                                auth=(user, password or self.password),
+                                verify=device.certificate or True,
                                 timeout=REQUEST_SECONDS, **kwargs)
 
     def get(self, device, path):
@@ -128,11 +138,22 @@ def fleet(tmp_path_factory):
     devices = []
     try:
         for index in range(BOARDS):
+            name = "board%d" % index
             board_args = ["--mac", mac_of(index)]
             if index == 2:
                 board_args += ["--usb", str(usb)]
-            devices.append(Device(work / ("board%d" % index), board_args=board_args))
-            assert devices[-1].url.startswith("http://127.0.0.1:"), devices[-1].url
+            if index == TLS_BOARD:
+                certificate = work / (name + "-cert.pem")
+                device = Device(work / name, board_args=board_args, listen=False,
+                                nolvad_args=["--tls-listen", "127.0.0.1:0",
+                                             "--tls-cert", certificate,
+                                             "--tls-key", work / (name + "-key.pem")])
+                device.certificate = str(certificate)
+            else:
+                device = Device(work / name, board_args=board_args)
+                device.certificate = None
+            devices.append(device)
+            assert re.match(r"https?://127\.0\.0\.1:\d+$", device.url), device.url
         fleet = Fleet(work, devices)
         yield fleet
         print("=== ansible-playbook runs over %d boards" % BOARDS)
@@ -283,9 +304,8 @@ def test_account_present_then_absent_on_a_limited_run(fleet):
     run = fleet.play("accounts.yml", *bob, env={"NOLVA_ACCOUNT_PASSWORD": "bobs other"})
     assert_each(run, limited, changed=1, failed=0)
     for password, status in (("bobs pass", 401), ("bobs other", 204)):
-        answer = requests.put(fleet.devices[0].url + "/api/users/bob/password",
-                              auth=("bob", password), json={"password": password},
-                              timeout=REQUEST_SECONDS)
+        answer = fleet.api(fleet.devices[0], "PUT", "/api/users/bob/password",
+                           user="bob", password=password, json={"password": password})
         assert answer.status_code == status, (password, answer.text)
 
     for changed in (1, 0):
