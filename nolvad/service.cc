@@ -314,6 +314,8 @@ Response Service::Finish(Admission& admission, const Request& request) {
     Call call{request, admission, {}};
     response = Run(call);
   }
+  // The answer is on its way: the next update may start.
+  admission.update.Release();
   if (request.method == "HEAD") response.body.clear();
   Decorate(&response, request.tls);
   return response;

@@ -14,23 +14,24 @@ rm -rf "$work"
 mkdir -p "$work"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for file in bin/nolvactl sbin/nolva-boot etc/init.d/nolva-boot \
+for file in bin/nolvactl sbin/nolva-boot sbin/nolvad etc/init.d/nolva-boot etc/init.d/nolvad \
             include/nolva/store/device_manager.h include/nolva/boot/boot.h \
             share/doc/nolva/examples/fleet/README.md share/doc/nolva/examples/fleet/firmware.yml \
             share/doc/nolva/examples/fleet/group_vars/all.yml; do
   [ -e "$prefix/$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
 sh -n "$prefix/etc/init.d/nolva-boot"
+sh -n "$prefix/etc/init.d/nolvad"
 
 # Only the public headers: the internal ones stay in the source tree.
 headers=$(cd "$prefix/include/nolva" && find . -type f | sort | tr '\n' ' ')
 [ "$headers" = "./boot/boot.h ./store/device_facts.h ./store/device_manager.h ./store/settings_records.h ./store/status_codes.h ./store/user_table.h " ] ||
   { echo "installed headers: $headers" >&2; exit 1; }
 
-# The init script is a component of its own.
+# The init scripts are a component of their own.
 cmake --install "$build" --prefix "$work/init-only" --component init >/dev/null
-[ "$(cd "$work/init-only" && find . -type f)" = "./etc/init.d/nolva-boot" ] ||
-  { echo "component init holds more than the init script" >&2; exit 1; }
+[ "$(cd "$work/init-only" && find . -type f | sort | tr '\n' ' ')" = "./etc/init.d/nolva-boot ./etc/init.d/nolvad " ] ||
+  { echo "component init holds more than the init scripts" >&2; exit 1; }
 
 echo "--- find_package(nolva CONFIG)"
 cmake -S "$example" -B "$work/package" -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
