@@ -66,16 +66,17 @@ TEST(Throttle, SuccessClearsTheCount) {
 
 TEST(Throttle, AFullTableForgetsTheOldestFailureFirst) {
   Throttle throttle;
-  Throttle::Clock::time_point now{};
-  for (int i = 0; i < 6; ++i)
-    throttle.Failed("first", now);
-  for (int client = 0; client < kThrottledAddresses; ++client) {
-    now += seconds(1);
-    for (int i = 0; i < 6; ++i)
-      throttle.Failed(std::to_string(client), now);
-  }
-  EXPECT_EQ(throttle.WaitSeconds("first", now), 0);
-  EXPECT_EQ(throttle.WaitSeconds("0", now), 1);
+  const Throttle::Clock::time_point start{};
+  auto failMuch = [&](const std::string& client, Throttle::Clock::time_point when) {
+    for (int i = 0; i < 12; ++i)
+      throttle.Failed(client, when);
+  };
+  failMuch("first", start);
+  for (int client = 0; client < kThrottledAddresses; ++client)
+    failMuch(std::to_string(client), start + seconds(1));
+  EXPECT_EQ(throttle.WaitSeconds("first", start + seconds(2)), 0);
+  EXPECT_EQ(throttle.WaitSeconds("0", start + seconds(2)), 59);
+  EXPECT_EQ(throttle.WaitSeconds("63", start + seconds(2)), 59);
 }
 
 struct TextRow {
