@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -204,6 +205,8 @@ void OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminat
   // A request cut off before its answer ran no operation and is logged as 0.
   LogRequest(exchange->request.client, exchange->request.method, exchange->request.path,
              exchange->status, exchange->start);
+  // A body may hold a password: it does not outlive its request.
+  explicit_bzero(exchange->request.body.data(), exchange->request.body.size());
   delete exchange;
   listener->running.fetch_sub(1);
 }

@@ -8,20 +8,19 @@ Throttle::Entry* Throttle::Find(std::string_view client) {
   return nullptr;
 }
 
-int Throttle::WaitSeconds(std::string_view client) {
+int Throttle::WaitSeconds(std::string_view client, Clock::time_point now) {
   std::lock_guard<std::mutex> lock(mutex_);
   const Entry* entry = Find(client);
   if (!entry) return 0;
-  const auto left = entry->until - Clock::now();
+  const auto left = entry->until - now;
   if (left <= Clock::duration::zero()) return 0;
   // Rounded up: a client told 0 must not be refused.
   return static_cast<int>((left + std::chrono::seconds(1) - Clock::duration(1)) /
                           std::chrono::seconds(1));
 }
 
-void Throttle::Failed(std::string_view client) {
+void Throttle::Failed(std::string_view client, Clock::time_point now) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const Clock::time_point now = Clock::now();
   Entry* entry = Find(client);
   if (!entry) {
     // A free entry, else the one whose last failure is oldest.

@@ -16,14 +16,15 @@ inline constexpr int kThrottledAddresses = 64;
 
 class Throttle {
  public:
+  using Clock = std::chrono::steady_clock;
+
   // Whole seconds `client` must still wait before its next attempt; 0 when
   // it may try now.
-  int WaitSeconds(std::string_view client);
-  void Failed(std::string_view client);
+  int WaitSeconds(std::string_view client, Clock::time_point now = Clock::now());
+  void Failed(std::string_view client, Clock::time_point now = Clock::now());
   void Succeeded(std::string_view client);
 
  private:
-  using Clock = std::chrono::steady_clock;
   struct Entry {
     std::string client;
     int failures = 0;

@@ -15,7 +15,9 @@ mkdir -p "$work"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 for file in bin/nolvactl sbin/nolva-boot sbin/nolvad etc/init.d/nolva-boot etc/init.d/nolvad \
-            include/nolva/store/device_manager.h include/nolva/boot/boot.h; do
+            include/nolva/store/device_manager.h include/nolva/boot/boot.h \
+            share/doc/nolva/examples/fleet/README.md share/doc/nolva/examples/fleet/firmware.yml \
+            share/doc/nolva/examples/fleet/group_vars/all.yml; do
   [ -e "$prefix/$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
 sh -n "$prefix/etc/init.d/nolva-boot"

@@ -1,12 +1,24 @@
 """Fixtures of the API tests: each test gets a fresh board with nolvad."""
 
 import base64
+import re
 import urllib.parse
 
 import pytest
 import requests
 
 from nolva_device import FACTORY_PASSWORD, FACTORY_USER, Device
+from openapi_document import load_document, validate_answer
+
+DOCUMENT = load_document()
+# The document's paths as patterns: "{name}" stands for one segment.
+TEMPLATES = [(re.compile("^" + re.sub(r"\\\{[^/]*\\\}", "[^/]*", re.escape(path)) + "$"), path)
+             for path in DOCUMENT["paths"]]
+
+
+def template_of(url):
+    path = urllib.parse.urlsplit(url).path
+    return next((template for pattern, template in TEMPLATES if pattern.match(path)), path)
 
 TIMEOUT = 60  # seconds for any one request (qemu-arm is slow)
 
@@ -19,8 +31,16 @@ class Client:
         self.http = session or requests.Session()
 
     def call(self, method, path, **kwargs):
+        """The answer, after holding it against the service's OpenAPI document."""
         kwargs.setdefault("timeout", TIMEOUT)
-        return self.http.request(method, self.url + path, **kwargs)
+        answer = self.http.request(method, self.url + path, **kwargs)
+        body = answer.json() if answer.content and answer.headers.get(
+            "Content-Type", "").startswith("application/json") else None
+        if answer.content and body is None:
+            body = answer.content
+        validate_answer(DOCUMENT, method, template_of(answer.url), answer.status_code, body,
+                        answer.headers, tls=self.url.startswith("https:"))
+        return answer
 
     def admin(self, method, path, **kwargs):
         """As the factory admin, with Basic credentials."""

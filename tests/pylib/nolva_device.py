@@ -87,9 +87,6 @@ class Device:
     def fault(self, name, value=None):
         board_tool("fault", self.board, name, *([] if value is None else [value]))
 
-    def clear_fault(self, name):
-        board_tool("fault", self.board, name, "off")
-
     def board_file(self, device_path):
         """The bytes of a file of the board, by its path on the device."""
         return (self.board / device_path.lstrip("/")).read_bytes()
