@@ -1031,7 +1031,7 @@ async function start() {
       const current = session.load();
       if (current) session.save(body.user, current.csrfToken);
     } catch (e) {
-      if (!(e instanceof ApiError)) show($('notice'), describe(e));
+      if (!(e instanceof ApiError)) notice(describe(e));
       if (!session.load()) return;  // ended: the sign-in page is shown
     }
   }

@@ -3,6 +3,7 @@ a fresh simulated board (tests/pylib/nolva_device.py, with the paths CTest
 sets in the environment)."""
 
 import base64
+import contextlib
 import json
 import os
 import pathlib
@@ -163,11 +164,12 @@ def chromium(tmp_path, width=1280, height=900):
 EXPECTED_LOG = ("Failed to load resource: the server responded with a status of",)
 
 
-@pytest.fixture
-def console(device, tmp_path):
-    driver = chromium(tmp_path / "chromium")
+@contextlib.contextmanager
+def browser(tmp_path, url, width=1280, height=900):
+    """A console in a Chromium of its own; fails on any error it reports."""
+    driver = chromium(tmp_path, width, height)
     try:
-        yield Console(driver, device.url)
+        yield Console(driver, url)
         errors = [entry["message"] for entry in driver.get_log("browser")
                   if entry["level"] == "SEVERE" and not any(e in entry["message"] for e in EXPECTED_LOG)]
         assert not errors, "the browser reported errors:\n" + "\n".join(errors)
@@ -175,5 +177,7 @@ def console(device, tmp_path):
         driver.quit()
 
 
-def pytest_configure(config):
-    config.addinivalue_line("markers", "nolvad_args(*args): start nolvad with these arguments")
+@pytest.fixture
+def console(device, tmp_path):
+    with browser(tmp_path / "chromium", device.url) as opened:
+        yield opened

@@ -9,7 +9,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.keys import Keys
 
-from conftest import chromium, Console
+from conftest import browser
 from nolva_device import board_tool
 
 
@@ -387,8 +387,7 @@ def test_sign_out_and_sign_out_everywhere(console, device, tmp_path):
     console.wait_page("sign-in")
 
     # A second browser's session ends too.
-    other = Console(chromium(tmp_path / "other"), device.url)
-    try:
+    with browser(tmp_path / "other", device.url) as other:
         other.signed_in()
         console.signed_in()
         console.press("sign-out-everywhere")
@@ -397,8 +396,6 @@ def test_sign_out_and_sign_out_everywhere(console, device, tmp_path):
         other.open("accounts")
         other.wait_page("sign-in")
         assert "session has ended" in other.text("notice")
-    finally:
-        other.driver.quit()
 
 
 def test_keyboard_alone_signs_in_and_reaches_every_page(console):
@@ -429,8 +426,7 @@ def every_label_names_a_field(console):
 
 @pytest.mark.parametrize("width", [360, 1280], ids=["phone-360px", "desktop-1280px"])
 def test_every_page_fits_the_width(device, tmp_path, width):
-    console = Console(chromium(tmp_path / "chromium", width=width, height=800), device.url)
-    try:
+    with browser(tmp_path / "chromium", device.url, width=width, height=800) as console:
         console.signed_in()
         assert console.driver.execute_script("return window.innerWidth") == width
         assert every_label_names_a_field(console) == []
@@ -445,8 +441,6 @@ def test_every_page_fits_the_width(device, tmp_path, width):
         console.open("maintenance")
         console.press("reset-start")
         console.screenshot(f"reset-{width}")
-    finally:
-        console.driver.quit()
 
 
 def test_console_files_carry_their_types_and_the_security_policy(device):
