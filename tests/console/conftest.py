@@ -181,3 +181,7 @@ def browser(tmp_path, url, width=1280, height=900):
 def console(device, tmp_path):
     with browser(tmp_path / "chromium", device.url) as opened:
         yield opened
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "nolvad_args(*args): start nolvad with these arguments")

@@ -311,6 +311,17 @@ def test_firmware_update_shows_the_image_the_progress_and_the_new_versions(conso
     console.wait(lambda d: console.text("overview-os") == "nolva-os 2.1.0-rc1")
 
 
+@pytest.mark.nolvad_args("--max-image", "1048576")
+def test_an_image_over_a_lower_service_limit_shows_the_services_answer(console, tmp_path):
+    console.signed_in()
+    console.open("firmware")
+    choose_image(console, tmp_path, "nolva-os 2.2", 2 * 1024 * 1024)
+    console.type("firmware-confirm", "kevla")
+    console.press("firmware-submit")
+    assert "1048576" in console.wait_text("firmware-error", "at most")
+    assert console.element("firmware-submit").is_enabled()
+
+
 def test_a_failed_firmware_update_shows_the_services_message(console, device, tmp_path):
     device.fault("mtd-write-fails")
     console.signed_in()
