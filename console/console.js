@@ -167,7 +167,7 @@ function sessionEnded(text) {
   // Several requests of one page may find the session gone; the first says so.
   if (!session.load()) return;
   const page = currentPage();
-  if (session.load() && !pages[page]?.public) sessionStorage.setItem(kReturnKey, page);
+  if (!pages[page]?.public) sessionStorage.setItem(kReturnKey, page);
   session.clear();
   notice(text);
   go('sign-in');
@@ -314,8 +314,6 @@ $('my-password-form').addEventListener('submit', async (event) => {
 // ---------------------------------------------------------------------------
 // Overview
 
-const kFailedPart = 'could not be read';
-
 // A partition's name field; erased flash reads as 0xFF bytes.
 function versionText(name) {
   if (!name) return '(no image)';
@@ -323,10 +321,18 @@ function versionText(name) {
   return name;
 }
 
+// What the device object's failure list says of one operation, in place of
+// the part it reads.
+const kParts = {
+  GetMacAddress: 'The MAC address',
+  GetFirmwareVersions: 'The firmware versions',
+  GetUsbPorts: 'The USB ports',
+};
 function failureText(device, operation) {
   const failure = (device.failures || []).find((f) => f.operation === operation);
   const status = failure && failure.status ? ` (${failure.status}, ${failure.code})` : '';
-  return `The device ${kFailedPart}${status}. Reload the page to try again; if this stays, the device needs service.`;
+  return `${kParts[operation]} could not be read${status}. Reload the page to try again; ` +
+         'if this stays, the device needs service.';
 }
 
 function showFailed(element, text) {
