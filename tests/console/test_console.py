@@ -463,3 +463,5 @@ def test_console_files_carry_their_types_and_the_security_policy(device):
             policy = answer.headers["Content-Security-Policy"]
             assert "default-src 'self'" in policy and "frame-ancestors 'none'" in policy, path
             assert answer.headers["X-Content-Type-Options"] == "nosniff", path
+            assert answer.headers["Cache-Control"] == "no-store", path
+            assert answer.headers["Referrer-Policy"] == "no-referrer", path
