@@ -477,38 +477,27 @@ const RecordCodec<nolva::OcpSettings> kOcpCodec = {&nolva::DeviceManager::GetOcp
                                                    &nolva::DeviceManager::SetOcpSettings, OcpJson,
                                                    ApplyOcp, "OCP settings"};
 
-template <typename Record>
-static Response ReadRecord(nolva::DeviceManager& manager, Service::Call& call,
-                           const RecordCodec<Record>& codec, Record* record, StatusCode* status) {
-  *status = (manager.*codec.get)(call.who().Name(), call.who().Password(), record);
-  return RecordAnswer(codec.toJson(*record), *record);
+template <typename Record, typename Codec>
+Response Service::ReadRecord(Call& call, const Codec& codec) {
+  Record record{};
+  const StatusCode status =
+      (manager_.*codec.get)(call.who().Name(), call.who().Password(), &record);
+  if (status != nolva::STATUS_OK)
+    return Failed(call, status,
+                  std::string("the ") + codec.what + " cannot be read; check the device");
+  return RecordAnswer(codec.toJson(record), record);
 }
 
 Response Service::GetNetwork(Call& call) {
-  nolva::NetworkSettings record{};
-  StatusCode status = nolva::STATUS_OK;
-  Response answer = ReadRecord(manager_, call, kNetworkCodec, &record, &status);
-  if (status != nolva::STATUS_OK)
-    return Failed(call, status, "the network settings cannot be read; check the device");
-  return answer;
+  return ReadRecord<nolva::NetworkSettings>(call, kNetworkCodec);
 }
 
 Response Service::GetService(Call& call) {
-  nolva::ServiceSettings record{};
-  StatusCode status = nolva::STATUS_OK;
-  Response answer = ReadRecord(manager_, call, kServiceCodec, &record, &status);
-  if (status != nolva::STATUS_OK)
-    return Failed(call, status, "the service settings cannot be read; check the device");
-  return answer;
+  return ReadRecord<nolva::ServiceSettings>(call, kServiceCodec);
 }
 
 Response Service::GetOcp(Call& call) {
-  nolva::OcpSettings record{};
-  StatusCode status = nolva::STATUS_OK;
-  Response answer = ReadRecord(manager_, call, kOcpCodec, &record, &status);
-  if (status != nolva::STATUS_OK)
-    return Failed(call, status, "the OCP settings cannot be read; check the device");
-  return answer;
+  return ReadRecord<nolva::OcpSettings>(call, kOcpCodec);
 }
 
 template <typename Record, typename Codec>

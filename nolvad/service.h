@@ -114,6 +114,8 @@ class Service {
   // The answer to a failed operation; a refused caller ends its session.
   Response Failed(Call& call, nolva::StatusCode status, const std::string& message);
   template <typename Record, typename Codec>
+  Response ReadRecord(Call& call, const Codec& codec);
+  template <typename Record, typename Codec>
   Response WriteRecord(Call& call, const Codec& codec);
 
   const ServiceOptions options_;
