@@ -326,7 +326,6 @@ Response Service::Finish(Admission& admission, const Request& request) {
   }
   // The answer is on its way: the next update may start.
   admission.update.Release();
-  if (request.method == "HEAD") response.body.clear();
   Decorate(&response, request.tls);
   return response;
 }
