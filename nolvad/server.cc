@@ -164,7 +164,7 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
       return Queue(connection, moved);
     }
     exchange->admission = listener->server->service()->Admit(request);
-    if (exchange->admission.refusal) {
+    if (exchange->admission.early) {
       const Response answer = listener->server->service()->Finish(exchange->admission, request);
       exchange->status = answer.status;
       return Queue(connection, answer);
@@ -190,7 +190,7 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
   if (exchange->overflow && exchange->admission.route &&
       exchange->admission.bodyLimit == kMaxJsonBody) {
     answer = Refuse(Error::kTooLarge, "a JSON body holds at most 4096 bytes");
-    exchange->admission.refusal = answer;
+    exchange->admission.early = answer;
   }
   answer = listener->server->service()->Finish(exchange->admission, exchange->request);
   exchange->status = answer.status;

@@ -151,12 +151,12 @@ Admission Service::Admit(const Request& request) {
     if (const nolva::console::Asset* asset = nolva::console::FindAsset(request.path)) {
       Response page{200, {}, std::string(asset->body)};
       page.Header("Content-Type", std::string(asset->contentType));
-      admission.refusal = std::move(page);
+      admission.early = std::move(page);
       return admission;
     }
   }
   if (!admission.route) {
-    admission.refusal =
+    admission.early =
         allow.empty() ? Refuse(Error::kNotFound, "there is no " + request.path +
                                                      "; the API's paths are listed at "
                                                      "/api/openapi.json")
@@ -169,7 +169,7 @@ Admission Service::Admit(const Request& request) {
 
   if (const std::string* origin = request.headers.Find("origin");
       origin && *origin != OwnOrigin(request)) {
-    admission.refusal = Refuse(
+    admission.early = Refuse(
         Error::kOrigin, "requests from " + *origin + " are refused; use the device's own page");
     return admission;
   }
@@ -181,23 +181,23 @@ Admission Service::Admit(const Request& request) {
   if (route.access == Access::kSignIn || (basic && route.access != Access::kPublic) ||
       (onSession && route.sensitive)) {
     if (const int wait = throttle_.WaitSeconds(request.client)) {
-      admission.refusal = Throttled(wait);
+      admission.early = Throttled(wait);
       return admission;
     }
   }
 
   if (auto refusal = CheckCredentials(request, &admission)) {
-    admission.refusal = std::move(refusal);
+    admission.early = std::move(refusal);
     return admission;
   }
   if (auto refusal = CheckHeaders(request, &admission)) {
-    admission.refusal = std::move(refusal);
+    admission.early = std::move(refusal);
     return admission;
   }
   if (route.body == Body::kImage) {
     bool idle = false;
     if (!updating_.compare_exchange_strong(idle, true)) {
-      admission.refusal =
+      admission.early =
           Refuse(Error::kBusy, "a firmware update is running; try again when it has finished");
       return admission;
     }
@@ -318,8 +318,8 @@ std::optional<Response> Service::CheckHeaders(const Request& request, Admission*
 
 Response Service::Finish(Admission& admission, const Request& request) {
   Response response;
-  if (admission.refusal) {
-    response = *admission.refusal;
+  if (admission.early) {
+    response = *admission.early;
   } else {
     Call call{request, admission, {}};
     response = Run(call);

@@ -57,8 +57,10 @@ class UpdateSlot {
 
 // What the request line and headers came to.
 struct Admission {
-  std::optional<Response> refusal;  // set: answer this, read no body
-  std::size_t bodyLimit = 0;        // read at most this many bytes of body
+  // An answer from the request line and headers alone (a refusal, or a
+  // console page): when set, no body is read.
+  std::optional<Response> early;
+  std::size_t bodyLimit = 0;  // read at most this many bytes of body
   const Route* route = nullptr;
   std::vector<std::string> names;  // the path's {name} segments, percent-decoded
   Caller caller;
