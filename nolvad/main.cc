@@ -26,6 +26,7 @@ const char kUsage[] =
     "  --redirect-listen ADDR:PORT  plain HTTP answering 308 to the HTTPS address\n"
     "  --max-image BYTES          largest firmware image (default 33554432)\n"
     "  --max-connections N        connections at once (default 32)\n"
+    "  --idle-timeout SECONDS     a connection silent this long is closed (default 30)\n"
     "  --session-idle SECONDS     a session ends this long after its last use (default 900)\n"
     "  --help                     this text\n"
     "\n"
@@ -104,6 +105,14 @@ const Flag kFlags[] = {
        return true;
      },
      "a number from 1 to 1024"},
+    {"--idle-timeout",
+     [](Options* o, const char* v) {
+       long long n = 0;
+       if (!Number(v, 1, 3600, &n)) return false;
+       o->limits.idleTimeoutSeconds = static_cast<unsigned>(n);
+       return true;
+     },
+     "a number of seconds from 1 to 3600"},
     {"--session-idle",
      [](Options* o, const char* v) {
        long long n = 0;
