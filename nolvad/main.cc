@@ -1,4 +1,5 @@
 // nolvad: the device's management operations over HTTP(S), as JSON.
+#include <malloc.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -222,6 +223,10 @@ int Serve(const Options& options) {
 }  // namespace nolvad
 
 int main(int argc, char** argv) {
+  // A firmware image's buffer goes back to the kernel when it is freed.
+  // glibc's threshold would otherwise rise to the largest block freed, and
+  // each pool thread's arena would keep an image's worth of memory for good.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   nolvad::Options options;
   const int parsed = nolvad::Parse(argc, argv, &options);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
