@@ -6,6 +6,8 @@ from pathlib import Path
 
 import pytest
 
+from nolva_device import Device
+
 
 def slow():
     """Under qemu-arm every step is many times slower."""
@@ -74,8 +76,6 @@ def wait_for_descriptors(pid, count, seconds):
 @pytest.fixture
 def start_device(tmp_path):
     """Starts nolvad with the given options; stops it (exit 0) after the test."""
-    from nolva_device import Device
-
     started = []
 
     def start(*nolvad_args):

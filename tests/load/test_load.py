@@ -7,7 +7,7 @@ import time
 
 import requests
 
-from conftest import load_seconds, nolvad_pid, settled_descriptors, slow, wait_for_descriptors
+from conftest import load_seconds, nolvad_pid, settled_descriptors, wait_for_descriptors
 from nolva_device import FACTORY_PASSWORD, FACTORY_USER
 
 CLIENTS = 16
@@ -33,7 +33,8 @@ FIELDS = [
     ("/api/ocp", "ocpPort", lambda n: 20000 + n % 40000),  # clear of both services
     ("/api/network", "address", lambda n: str(ipaddress.IPv4Address(0x0A000000 + n + 1))),
     ("/api/network", "gateway", lambda n: str(ipaddress.IPv4Address(0xAC100000 + n + 1))),
-    ("/api/network", "netmask", lambda n: str(ipaddress.IPv4Network(f"0.0.0.0/{8 + n % 24}").netmask)),
+    ("/api/network", "netmask",
+     lambda n: str(ipaddress.IPv4Network(f"0.0.0.0/{8 + n % 24}").netmask)),
 ]
 READS = ["/api/health", "/api/network", "/api/service", "/api/ocp"]
 
@@ -103,7 +104,8 @@ def test_sixteen_keep_alive_clients_lose_no_write(start_device):
     tally = Tally()
     last = [None] * CLIENTS
     until = time.monotonic() + load_seconds()
-    clients = [threading.Thread(target=run_client, args=(i, device.url, tokens[i], until, tally, last))
+    clients = [threading.Thread(target=run_client,
+                                args=(i, device.url, tokens[i], until, tally, last))
                for i in range(CLIENTS)]
     for client in clients:
         client.start()
@@ -112,21 +114,23 @@ def test_sixteen_keep_alive_clients_lose_no_write(start_device):
     assert not any(client.is_alive() for client in clients), "a client never finished"
 
     done = sum(tally.statuses.values())
-    print(f"\n{done} requests by {CLIENTS} clients in {load_seconds():g} s; answers {tally.statuses}")
+    print(f"\n{done} requests by {CLIENTS} clients in {load_seconds():g} s; "
+          f"answers {tally.statuses}")
     assert not tally.failures, "\n".join(f"client {c}: {p}" for c, p in tally.failures[:20])
     assert all(status < 500 for status in tally.statuses)
 
     stored = {}
     for path in {f[0] for f in FIELDS}:
-        answer = requests.get(device.url + path, auth=(FACTORY_USER, FACTORY_PASSWORD), timeout=TIMEOUT)
+        answer = requests.get(device.url + path, auth=(FACTORY_USER, FACTORY_PASSWORD),
+                              timeout=TIMEOUT)
         assert answer.status_code == 200, answer.text
         stored[path] = answer.json()
-    lost = [f"client {i}: {path} {field} is {stored[path][field]!r}, its last write {last[i]!r}"
+    lost = [f"client {i}: {path} {field} is {stored[path][field]!r}, last written {last[i]!r}"
             for i, (path, field, _) in enumerate(FIELDS)
             if last[i] is not None and stored[path][field] != last[i]]
     assert not lost, "\n".join(lost)
     assert all(value is not None for value in last), "a client stored nothing"
 
     # The clients have closed their connections; nolvad closes its ends.
-    left = wait_for_descriptors(pid, at_rest, 60 if slow() else 15)
+    left = wait_for_descriptors(pid, at_rest, 60)
     assert left == at_rest, f"nolvad holds {left} descriptors, {at_rest} before the load"
