@@ -334,9 +334,12 @@ std::string Server::ListenRedirect(const Endpoint& at, std::uint16_t httpsPort,
 }
 
 void Server::Stop() {
+  // A listening socket handed back is closed only once its daemon has
+  // stopped: until then a pool thread may still be using it.
+  std::vector<MHD_socket> quiesced;
   for (Listener* listener : listeners_) {
     const MHD_socket socket = MHD_quiesce_daemon(listener->daemon);
-    if (socket != MHD_INVALID_SOCKET) close(socket);
+    if (socket != MHD_INVALID_SOCKET) quiesced.push_back(socket);
   }
   // Running requests finish, a firmware update included; a stuck client is
   // cut off by the connection timeout.
@@ -349,6 +352,8 @@ void Server::Stop() {
     delete listener;
   }
   listeners_.clear();
+  for (const MHD_socket socket : quiesced)
+    close(socket);
 }
 
 }  // namespace nolvad
