@@ -289,9 +289,9 @@ def measure(build, workdir, args):
     try:
         time.sleep(1)
         before = status_field(big.pid, "VmRSS")
-        status, body, _ = big.request("PUT", "/api/firmware", image(LARGEST_IMAGE, "nolva-os 32MiB"),
-                                      {"Authorization": BASIC,
-                                       "Content-Type": "application/octet-stream"})
+        status, body, _ = big.request(
+            "PUT", "/api/firmware", image(LARGEST_IMAGE, "nolva-os 32MiB"),
+            {"Authorization": BASIC, "Content-Type": "application/octet-stream"})
         assert status == 200, body
         figures["peak RSS over a 32 MiB upload (MiB)"] = status_field(big.pid, "VmHWM")
         details["RSS before the 32 MiB upload (MiB)"] = before

@@ -7,7 +7,8 @@ import time
 
 import requests
 
-from conftest import load_seconds, nolvad_pid, settled_descriptors, wait_for_descriptors
+from load_support import (load_seconds, nolvad_pid, settled_descriptors,
+                          wait_for_descriptors)
 from nolva_device import FACTORY_PASSWORD, FACTORY_USER
 
 CLIENTS = 16

@@ -8,7 +8,7 @@ import time
 
 import requests
 
-from conftest import nolvad_pid, settled_descriptors, wait_for_descriptors
+from load_support import nolvad_pid, settled_descriptors, wait_for_descriptors
 
 LIMIT = 8
 IDLE_SECONDS = 3
