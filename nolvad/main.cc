@@ -1,4 +1,5 @@
 // nolvad: the device's management operations over HTTP(S), as JSON.
+#include <malloc.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -26,6 +27,8 @@ const char kUsage[] =
     "  --redirect-listen ADDR:PORT  plain HTTP answering 308 to the HTTPS address\n"
     "  --max-image BYTES          largest firmware image (default 33554432)\n"
     "  --max-connections N        connections at once (default 32)\n"
+    "  --idle-timeout SECONDS     a connection is closed when silent this long, or when\n"
+    "                             a request's headers take longer (default 30)\n"
     "  --session-idle SECONDS     a session ends this long after its last use (default 900)\n"
     "  --help                     this text\n"
     "\n"
@@ -104,6 +107,14 @@ const Flag kFlags[] = {
        return true;
      },
      "a number from 1 to 1024"},
+    {"--idle-timeout",
+     [](Options* o, const char* v) {
+       long long n = 0;
+       if (!Number(v, 1, 3600, &n)) return false;
+       o->limits.idleTimeoutSeconds = static_cast<unsigned>(n);
+       return true;
+     },
+     "a number of seconds from 1 to 3600"},
     {"--session-idle",
      [](Options* o, const char* v) {
        long long n = 0;
@@ -212,6 +223,10 @@ int Serve(const Options& options) {
 }  // namespace nolvad
 
 int main(int argc, char** argv) {
+  // A firmware image's buffer goes back to the kernel when it is freed.
+  // glibc's threshold would otherwise rise to the largest block freed, and
+  // each pool thread's arena would keep an image's worth of memory for good.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   nolvad::Options options;
   const int parsed = nolvad::Parse(argc, argv, &options);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -139,6 +140,7 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
   auto* listener = static_cast<Server::Listener*>(cls);
   auto* exchange = static_cast<Server::Exchange*>(*context);
   if (!exchange) {
+    listener->deadlines->HeadersArrived(connection);
     exchange = new Server::Exchange;
     *context = exchange;
     listener->running.fetch_add(1);
@@ -197,9 +199,11 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
   return Queue(connection, answer);
 }
 
-void OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+void OnCompleted(void* cls, MHD_Connection* connection, void** context,
+                 MHD_RequestTerminationCode) {
   auto* listener = static_cast<Server::Listener*>(cls);
   auto* exchange = static_cast<Server::Exchange*>(*context);
+  listener->deadlines->Answered(connection);
   if (!exchange) return;
   *context = nullptr;
   // A request cut off before its answer ran no operation and is logged as 0.
@@ -211,7 +215,69 @@ void OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminat
   listener->running.fetch_sub(1);
 }
 
+void OnConnection(void* cls, MHD_Connection* connection, void**,
+                  MHD_ConnectionNotificationCode code) {
+  auto* listener = static_cast<Server::Listener*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+    listener->deadlines->Closed(connection);
+    return;
+  }
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  if (info) listener->deadlines->Opened(connection, info->connect_fd);
+}
+
 }  // namespace
+
+HeaderDeadlines::HeaderDeadlines(std::chrono::seconds limit)
+    : limit_(limit), watcher_([this] { Watch(); }) {}
+
+HeaderDeadlines::~HeaderDeadlines() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  watcher_.join();
+}
+
+void HeaderDeadlines::Opened(MHD_Connection* connection, int socket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connections_[connection] = Waiting{socket, Clock::now(), true};
+}
+
+void HeaderDeadlines::HeadersArrived(MHD_Connection* connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = connections_.find(connection);
+  if (found != connections_.end()) found->second.waiting = false;
+}
+
+void HeaderDeadlines::Answered(MHD_Connection* connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = connections_.find(connection);
+  if (found == connections_.end()) return;
+  found->second.waiting = true;
+  found->second.since = Clock::now();
+}
+
+void HeaderDeadlines::Closed(MHD_Connection* connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connections_.erase(connection);
+}
+
+void HeaderDeadlines::Watch() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    wake_.wait_for(lock, std::chrono::seconds(1));
+    const Clock::time_point now = Clock::now();
+    for (auto& [connection, state] : connections_) {
+      if (!state.waiting || now - state.since < limit_) continue;
+      // The engine sees the end of the stream and closes the connection.
+      shutdown(state.socket, SHUT_RDWR);
+      state.waiting = false;
+    }
+  }
+}
 
 Server::~Server() {
   Stop();
@@ -220,6 +286,7 @@ Server::~Server() {
 std::string Server::Start(const Endpoint& at, Listener* listener, const std::string& certificate,
                           const std::string& key, std::string* error) {
   listener->server = this;
+  listener->deadlines = &deadlines_;
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC;
   if (at.address.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
   if (listener->tls) flags |= MHD_USE_TLS;
@@ -233,8 +300,9 @@ std::string Server::Start(const Endpoint& at, Listener* listener, const std::str
       flags, 0, nullptr, nullptr, &OnRequest, listener, MHD_OPTION_SOCK_ADDR, &at.address,
       MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections, MHD_OPTION_CONNECTION_TIMEOUT,
       limits_.idleTimeoutSeconds, MHD_OPTION_THREAD_POOL_SIZE, limits_.threads,
-      MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, listener, MHD_OPTION_UNESCAPE_CALLBACK,
-      &KeepEscapes, nullptr, MHD_OPTION_ARRAY, tls, MHD_OPTION_END);
+      MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, listener, MHD_OPTION_NOTIFY_CONNECTION,
+      &OnConnection, listener, MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr,
+      MHD_OPTION_ARRAY, tls, MHD_OPTION_END);
   if (!listener->daemon) {
     *error = "cannot listen on " + at.text;
     delete listener;
@@ -266,9 +334,12 @@ std::string Server::ListenRedirect(const Endpoint& at, std::uint16_t httpsPort,
 }
 
 void Server::Stop() {
+  // A listening socket handed back is closed only once its daemon has
+  // stopped: until then a pool thread may still be using it.
+  std::vector<MHD_socket> quiesced;
   for (Listener* listener : listeners_) {
     const MHD_socket socket = MHD_quiesce_daemon(listener->daemon);
-    if (socket != MHD_INVALID_SOCKET) close(socket);
+    if (socket != MHD_INVALID_SOCKET) quiesced.push_back(socket);
   }
   // Running requests finish, a firmware update included; a stuck client is
   // cut off by the connection timeout.
@@ -281,6 +352,8 @@ void Server::Stop() {
     delete listener;
   }
   listeners_.clear();
+  for (const MHD_socket socket : quiesced)
+    close(socket);
 }
 
 }  // namespace nolvad

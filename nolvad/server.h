@@ -6,13 +6,18 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "nolvad/service.h"
 
+struct MHD_Connection;
 struct MHD_Daemon;
 
 namespace nolvad {
@@ -32,9 +37,46 @@ struct ListenerLimits {
   unsigned threads = 4;
 };
 
+// Cuts off a connection whose request line and headers have not all arrived
+// within `limit` of its opening or of its previous answer. The engine's own
+// timeout counts from the last byte received, so a client sending a byte
+// now and then would keep its slot for ever.
+class HeaderDeadlines {
+ public:
+  explicit HeaderDeadlines(std::chrono::seconds limit);
+  ~HeaderDeadlines();
+  HeaderDeadlines(const HeaderDeadlines&) = delete;
+  HeaderDeadlines& operator=(const HeaderDeadlines&) = delete;
+
+  void Opened(MHD_Connection* connection, int socket);
+  void HeadersArrived(MHD_Connection* connection);
+  void Answered(MHD_Connection* connection);
+  // Called before the engine closes the socket: it is never shut down after.
+  void Closed(MHD_Connection* connection);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Waiting {
+    int socket = -1;
+    Clock::time_point since;
+    bool waiting = true;  // for a request's headers
+  };
+  void Watch();
+
+  const std::chrono::seconds limit_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::map<MHD_Connection*, Waiting> connections_;
+  std::thread watcher_;
+};
+
 class Server {
  public:
-  Server(Service* service, ListenerLimits limits) : service_(service), limits_(limits) {}
+  Server(Service* service, ListenerLimits limits)
+      : service_(service),
+        limits_(limits),
+        deadlines_(std::chrono::seconds(limits.idleTimeoutSeconds)) {}
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -60,10 +102,12 @@ class Server {
   Service* service_;
   const ListenerLimits limits_;
   std::vector<Listener*> listeners_;
+  HeaderDeadlines deadlines_;
 };
 
 struct Server::Listener {
   Server* server = nullptr;
+  HeaderDeadlines* deadlines = nullptr;
   MHD_Daemon* daemon = nullptr;
   bool tls = false;
   std::uint16_t redirectTo = 0;  // nonzero: a redirect listener
