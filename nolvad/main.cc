@@ -56,6 +56,15 @@ bool Number(const char* text, long long low, long long high, long long* out) {
   return true;
 }
 
+// A decimal number from low to high, in the option's own type.
+template <typename T>
+bool SetNumber(const char* text, long long low, long long high, T* out) {
+  long long n = 0;
+  if (!Number(text, low, high, &n)) return false;
+  *out = static_cast<T>(n);
+  return true;
+}
+
 using Setter = bool (*)(Options*, const char*);
 
 struct Flag {
@@ -93,34 +102,18 @@ const Flag kFlags[] = {
      "a file name"},
     {"--max-image",
      [](Options* o, const char* v) {
-       long long n = 0;
-       if (!Number(v, nolva::kShortestImage, 0x7FFFFFFF, &n)) return false;
-       o->service.maxImage = n;
-       return true;
+       return SetNumber(v, nolva::kShortestImage, 0x7FFFFFFF, &o->service.maxImage);
      },
      "a number of bytes from 64 to 2147483647"},
     {"--max-connections",
-     [](Options* o, const char* v) {
-       long long n = 0;
-       if (!Number(v, 1, 1024, &n)) return false;
-       o->limits.maxConnections = static_cast<unsigned>(n);
-       return true;
-     },
+     [](Options* o, const char* v) { return SetNumber(v, 1, 1024, &o->limits.maxConnections); },
      "a number from 1 to 1024"},
     {"--idle-timeout",
-     [](Options* o, const char* v) {
-       long long n = 0;
-       if (!Number(v, 1, 3600, &n)) return false;
-       o->limits.idleTimeoutSeconds = static_cast<unsigned>(n);
-       return true;
-     },
+     [](Options* o, const char* v) { return SetNumber(v, 1, 3600, &o->limits.idleTimeoutSeconds); },
      "a number of seconds from 1 to 3600"},
     {"--session-idle",
      [](Options* o, const char* v) {
-       long long n = 0;
-       if (!Number(v, 1, 86400, &n)) return false;
-       o->service.sessionIdleSeconds = static_cast<int>(n);
-       return true;
+       return SetNumber(v, 1, 86400, &o->service.sessionIdleSeconds);
      },
      "a number of seconds from 1 to 86400"},
 };
