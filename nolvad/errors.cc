@@ -32,7 +32,7 @@ constexpr ErrorRow kErrors[] = {
 Response Answer(Error error, nlohmann::json body) {
   const ErrorRow& row = RowOf(error);
   body["error"] = row.word;
-  Response response{row.status, {}, body.dump()};
+  Response response{row.status, {}, JsonText(body)};
   response.Header("Content-Type", "application/json");
   if (row.status == 401) response.Header("WWW-Authenticate", "Bearer realm=\"nolva\"");
   return response;
@@ -44,6 +44,10 @@ const ErrorRow& RowOf(Error error) {
   for (const ErrorRow& row : kErrors)
     if (row.error == error) return row;
   return kErrors[static_cast<int>(Error::kOperationFailed)];
+}
+
+std::string JsonText(const nlohmann::json& body) {
+  return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string CodeText(nolva::StatusCode status) {

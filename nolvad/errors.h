@@ -2,6 +2,7 @@
 // body every refusal carries.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "nolvad/http.h"
@@ -47,5 +48,9 @@ Response Refuse(Error error, const std::string& message, nolva::StatusCode statu
 
 // "0x80000300"
 std::string CodeText(nolva::StatusCode status);
+
+// A JSON body as sent. Messages may echo what a client sent (a path, an
+// origin), so bytes that are not UTF-8 become U+FFFD instead of an exception.
+std::string JsonText(const nlohmann::json& body);
 
 }  // namespace nolvad

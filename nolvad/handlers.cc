@@ -23,7 +23,7 @@ constexpr std::int32_t kUsbTextUnits = 4096;
 constexpr std::int32_t kUserListUnits = nolva::kMaxUsers * (nolva::kMaxNameLength + 1) + 1;
 
 Response Json(int status, const json& body) {
-  Response response{status, {}, body.dump()};
+  Response response{status, {}, JsonText(body)};
   response.Header("Content-Type", "application/json");
   return response;
 }

@@ -107,7 +107,7 @@ Response Throttled(int seconds) {
                                     std::to_string(seconds) + " seconds, then try again");
   nlohmann::json body = nlohmann::json::parse(response.body);
   body["retryAfter"] = seconds;
-  response.body = body.dump();
+  response.body = JsonText(body);
   response.Header("Retry-After", std::to_string(seconds));
   return response;
 }

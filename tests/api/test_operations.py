@@ -5,6 +5,7 @@ unless it says otherwise; an error row must leave the board's flash as it was.
 """
 
 import json
+import socket
 
 import pytest
 
@@ -264,3 +265,15 @@ def test_port_clash_names_the_services(device, client):
 def test_admin_deleted_only_with_force(device, client):
     assert client.admin("DELETE", "/api/users/admin?force=true").status_code == 204
     assert client.admin("GET", "/api/users").status_code == 401
+
+
+def test_path_that_is_not_utf8_is_not_found_and_the_service_goes_on(device, client):
+    host, port = device.url.split("//")[1].rsplit(":", 1)
+    with socket.create_connection((host, int(port)), timeout=60) as raw:
+        raw.sendall(b"GET /api/n\xf4work HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        answer = b""
+        while chunk := raw.recv(4096):
+            answer += chunk
+    assert answer.startswith(b"HTTP/1.1 404 ")
+    assert json.loads(answer.split(b"\r\n\r\n", 1)[1])["error"] == "not-found"
+    assert client.call("GET", "/api/health").status_code == 200
