@@ -35,6 +35,14 @@ const std::string* Response::Find(std::string_view name) const {
   return nullptr;
 }
 
+void AddCommonHeaders(Response* response, bool tls) {
+  response->Header("Cache-Control", "no-store");
+  response->Header("X-Content-Type-Options", "nosniff");
+  response->Header("Referrer-Policy", "no-referrer");
+  response->Header("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
+  if (tls) response->Header("Strict-Transport-Security", "max-age=31536000");
+}
+
 bool PercentDecode(std::string_view text, std::string* out) {
   std::string decoded;
   for (std::size_t i = 0; i < text.size(); ++i) {

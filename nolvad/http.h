@@ -42,6 +42,10 @@ struct Response {
   const std::string* Find(std::string_view name) const;
 };
 
+// What every answer carries: no caching, no sniffing, no referrer, no other
+// origin's content or frame; over TLS, HSTS.
+void AddCommonHeaders(Response* response, bool tls);
+
 // "%41b" -> "Ab"; false for a '%' without two hex digits.
 bool PercentDecode(std::string_view text, std::string* out);
 std::string PercentEncode(std::string_view bytes);

@@ -162,6 +162,7 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
       moved.Header("Location", "https://" + name + ":" + std::to_string(listener->redirectTo) +
                                    request.path + (request.query.empty() ? "" : "?") +
                                    request.query);
+      AddCommonHeaders(&moved, false);
       exchange->status = 308;
       return Queue(connection, moved);
     }

@@ -92,15 +92,6 @@ bool HasBody(const Request& request) {
   return request.headers.Find("transfer-encoding") != nullptr || !request.body.empty();
 }
 
-// Every answer carries these.
-void Decorate(Response* response, bool tls) {
-  response->Header("Cache-Control", "no-store");
-  response->Header("X-Content-Type-Options", "nosniff");
-  response->Header("Referrer-Policy", "no-referrer");
-  response->Header("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
-  if (tls) response->Header("Strict-Transport-Security", "max-age=31536000");
-}
-
 Response Throttled(int seconds) {
   Response response =
       Refuse(Error::kThrottled, "too many failed sign-ins from this address; wait " +
@@ -326,7 +317,7 @@ Response Service::Finish(Admission& admission, const Request& request) {
   }
   // The answer is on its way: the next update may start.
   admission.update.Release();
-  Decorate(&response, request.tls);
+  AddCommonHeaders(&response, request.tls);
   return response;
 }
 

@@ -47,5 +47,6 @@ def test_redirect_listener_answers_308_to_the_https_address(tmp_path):
                               timeout=60)
         assert answer.status_code == 308
         assert answer.headers["Location"] == f"https://127.0.0.1:{https_port}/api/users?x=1"
+        assert answer.headers["Cache-Control"] == "no-store"
     finally:
         assert device.stop() == 0
