@@ -8,6 +8,7 @@ import json
 import socket
 
 import pytest
+import requests
 
 from conftest import basic
 
@@ -276,4 +277,14 @@ def test_path_that_is_not_utf8_is_not_found_and_the_service_goes_on(device, clie
             answer += chunk
     assert answer.startswith(b"HTTP/1.1 404 ")
     assert json.loads(answer.split(b"\r\n\r\n", 1)[1])["error"] == "not-found"
+    assert client.call("GET", "/api/health").status_code == 200
+
+
+@pytest.mark.parametrize("name,path,headers,status", [
+    ("request line over the engine's limit", "/api/" + "a" * 40000, {}, 414),
+    ("headers over the engine's limit", "/api/health", {"X-Big": "a" * 40000}, 431),
+], ids=["request line", "headers"])
+def test_engine_refuses_what_exceeds_its_limits(device, client, name, path, headers, status):
+    answer = requests.get(device.url + path, headers=headers, timeout=60)
+    assert answer.status_code == status
     assert client.call("GET", "/api/health").status_code == 200
