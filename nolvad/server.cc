@@ -98,6 +98,11 @@ struct Server::Exchange {
   Clock::time_point start = Clock::now();
   int status = 0;
   bool overflow = false;  // more body than the admission allows
+  // A firmware update runs on a thread of its own while its connection is
+  // suspended, so that a pool thread keeps serving its other connections.
+  std::thread update;
+  std::atomic<bool> updated{false};
+  Response answer;
 };
 
 bool ParseEndpoint(const std::string& text, Endpoint* endpoint) {
@@ -189,13 +194,24 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
     return MHD_YES;
   }
   if (exchange->status != 0) return MHD_YES;
-  Response answer;
-  if (exchange->overflow && exchange->admission.route &&
-      exchange->admission.bodyLimit == kMaxJsonBody) {
-    answer = Refuse(Error::kTooLarge, "a JSON body holds at most 4096 bytes");
-    exchange->admission.early = answer;
+  Service* service = listener->server->service();
+  if (exchange->updated.load()) {
+    exchange->status = exchange->answer.status;
+    return Queue(connection, exchange->answer);
   }
-  answer = listener->server->service()->Finish(exchange->admission, exchange->request);
+  if (exchange->admission.update.Held()) {
+    MHD_suspend_connection(connection);
+    exchange->update = std::thread([service, connection, exchange] {
+      exchange->answer = service->Finish(exchange->admission, exchange->request);
+      exchange->updated.store(true);
+      MHD_resume_connection(connection);
+    });
+    return MHD_YES;
+  }
+  if (exchange->overflow && exchange->admission.route &&
+      exchange->admission.bodyLimit == kMaxJsonBody)
+    exchange->admission.early = Refuse(Error::kTooLarge, "a JSON body holds at most 4096 bytes");
+  const Response answer = service->Finish(exchange->admission, exchange->request);
   exchange->status = answer.status;
   return Queue(connection, answer);
 }
@@ -210,6 +226,7 @@ void OnCompleted(void* cls, MHD_Connection* connection, void** context,
   // A request cut off before its answer ran no operation and is logged as 0.
   LogRequest(exchange->request.client, exchange->request.method, exchange->request.path,
              exchange->status, exchange->start);
+  if (exchange->update.joinable()) exchange->update.join();
   // A body may hold a password: it does not outlive its request.
   explicit_bzero(exchange->request.body.data(), exchange->request.body.size());
   delete exchange;
@@ -288,7 +305,7 @@ std::string Server::Start(const Endpoint& at, Listener* listener, const std::str
                           const std::string& key, std::string* error) {
   listener->server = this;
   listener->deadlines = &deadlines_;
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME;
   if (at.address.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
   if (listener->tls) flags |= MHD_USE_TLS;
   MHD_OptionItem tls[] = {

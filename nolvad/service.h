@@ -50,6 +50,7 @@ class UpdateSlot {
   UpdateSlot& operator=(const UpdateSlot&) = delete;
   ~UpdateSlot() { Release(); }
   void Release();
+  bool Held() const { return busy_ != nullptr; }
 
  private:
   std::atomic<bool>* busy_ = nullptr;
