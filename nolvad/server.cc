@@ -19,31 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::mutex logMutex;
-
-// A path as logged: never a control character, never the query.
-std::string Loggable(const std::string& text) {
-  std::string shown;
-  for (char c : text)
-    shown.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
-  return shown;
-}
-
-void LogRequest(const std::string& client, const std::string& method, const std::string& path,
-                int status, Clock::time_point start) {
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  char when[32];
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  std::lock_guard<std::mutex> lock(logMutex);
-  std::printf("%s %s %s %s %d %lld\n", when, client.c_str(), Loggable(method).c_str(),
-              Loggable(path).c_str(), status, static_cast<long long>(ms));
-  std::fflush(stdout);
-}
-
 std::string ClientAddress(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
@@ -224,8 +199,9 @@ void OnCompleted(void* cls, MHD_Connection* connection, void** context,
   if (!exchange) return;
   *context = nullptr;
   // A request cut off before its answer ran no operation and is logged as 0.
-  LogRequest(exchange->request.client, exchange->request.method, exchange->request.path,
-             exchange->status, exchange->start);
+  listener->server->log()->Request(exchange->request.client, exchange->request.method,
+                                   exchange->request.path, exchange->status,
+                                   Clock::now() - exchange->start);
   if (exchange->update.joinable()) exchange->update.join();
   // A body may hold a password: it does not outlive its request.
   explicit_bzero(exchange->request.body.data(), exchange->request.body.size());
@@ -372,6 +348,7 @@ void Server::Stop() {
   listeners_.clear();
   for (const MHD_socket socket : quiesced)
     close(socket);
+  log_.Flush();
 }
 
 }  // namespace nolvad

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "nolvad/access_log.h"
 #include "nolvad/service.h"
 
 struct MHD_Connection;
@@ -91,6 +92,7 @@ class Server {
   // Stops accepting, lets running requests finish, then closes everything.
   void Stop();
   Service* service() const { return service_; }
+  AccessLog* log() { return &log_; }
 
   struct Listener;
   struct Exchange;
@@ -101,6 +103,7 @@ class Server {
 
   Service* service_;
   const ListenerLimits limits_;
+  AccessLog log_;
   std::vector<Listener*> listeners_;
   HeaderDeadlines deadlines_;
 };

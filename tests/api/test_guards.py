@@ -2,6 +2,7 @@
 the access log holds."""
 
 import threading
+import time
 
 import pytest
 
@@ -145,3 +146,13 @@ def test_access_log_holds_no_secret(device, client):
     requests_logged = [line for line in device.lines if " /api/" in line]
     assert requests_logged[0].split()[1:] [:4] == ["127.0.0.1", "POST", "/api/session", "201"]
     assert any(line.split()[2:5] == ["GET", "/api/network", "200"] for line in requests_logged)
+
+
+def test_access_log_line_is_written_while_the_service_runs(device, client):
+    client.call("GET", "/api/health")
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        if any(line.split()[2:5] == ["GET", "/api/health", "200"] for line in device.lines):
+            return
+        time.sleep(0.05)
+    raise AssertionError("no access-log line within 10 s: " + "\n".join(device.lines))
