@@ -17,8 +17,7 @@ bool TooLong(const char* text, std::size_t limit) {
 bool StorableName(const char* name) {
   if (name[0] == '\0') return false;
   for (const char* c = name; *c != '\0'; ++c) {
-    const unsigned char byte = static_cast<unsigned char>(*c);
-    if (byte == ':' || byte < 0x20 || byte == 0x7F) return false;
+    if (!IsNameByte(static_cast<unsigned char>(*c))) return false;
   }
   return true;
 }

@@ -4,15 +4,6 @@
 
 namespace nolva::front {
 
-const FirmwareRoute* RouteOf(const std::uint8_t* image, std::size_t length) {
-  if (image == nullptr || length < static_cast<std::size_t>(kShortestImage)) return nullptr;
-  for (const FirmwareRoute& route : kFirmwareRoutes) {
-    if (std::memcmp(image + kImageNameOffset, route.selector, kImageSelectorSize) == 0)
-      return &route;
-  }
-  return nullptr;
-}
-
 std::string ImageName(const std::uint8_t* image, std::size_t length) {
   if (image == nullptr || length < static_cast<std::size_t>(kShortestImage)) return "";
   const char* field = reinterpret_cast<const char*>(image + kImageNameOffset);

@@ -72,14 +72,12 @@ extern const RecordField<ServiceSettings> kServiceFields[11];
 extern const RecordField<OcpSettings> kOcpFields[7];
 
 // --- firmware images ------------------------------------------------------
-// The partition an image's name field selects, or nullptr.
-const FirmwareRoute* RouteOf(const std::uint8_t* image, std::size_t length);
 // Bytes 32-63 up to the first NUL ("" for an image too short to hold them).
 std::string ImageName(const std::uint8_t* image, std::size_t length);
-// What a failed update left in its partition, from the version text read
-// before and after it and the new image's own name.
 // A version text read from an erased partition: 0xFF bytes only.
 bool IsErased(std::string_view versionText);
+// What a failed update left in its partition, from the version text read
+// before and after it and the new image's own name.
 enum class UpdateDamage { kOldImageKept, kErased, kUnknown };
 UpdateDamage DiagnoseFailedUpdate(std::string_view newName, std::string_view before,
                                   std::string_view after);

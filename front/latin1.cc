@@ -3,15 +3,6 @@
 #include "front/front.h"
 
 namespace nolva::front {
-namespace {
-
-// A byte the device cannot take in a name: one that ends it, or that no
-// person can read back (the line ends among them).
-bool IsControl(unsigned char byte) {
-  return byte < 0x20 || byte == 0x7F;
-}
-
-}  // namespace
 
 // Only U+0001 to U+00FF can reach the device, and those are a single byte
 // below 0x80 or the lead bytes C2 and C3 with one continuation byte. Every
@@ -53,7 +44,7 @@ std::string Latin1ToUtf8(std::string_view latin1) {
 bool IsValidName(std::string_view latin1) {
   if (latin1.empty() || latin1.size() > static_cast<std::size_t>(kMaxNameLength)) return false;
   for (char c : latin1) {
-    if (c == ':' || IsControl(static_cast<unsigned char>(c))) return false;
+    if (!IsNameByte(static_cast<unsigned char>(c))) return false;
   }
   return true;
 }

@@ -29,12 +29,12 @@ SecretText::~SecretText() {
 
 bool AdmitAdmin(DeviceManager& manager, const Credentials& caller) {
   // Only "admin" may manage the device; no other name reaches the user file.
-  if (strcmp(caller.UserName(), "admin") != 0) return false;
+  if (strcmp(caller.UserName(), kAdminName) != 0) return false;
   return PasswordVerifies(manager, caller);
 }
 
 bool AdmitAdminOrSelf(DeviceManager& manager, const Credentials& caller, const char* account) {
-  if (strcmp(caller.UserName(), "admin") != 0 && strcmp(caller.UserName(), account) != 0) {
+  if (strcmp(caller.UserName(), kAdminName) != 0 && strcmp(caller.UserName(), account) != 0) {
     return false;
   }
   return PasswordVerifies(manager, caller);

@@ -22,13 +22,8 @@ constexpr useconds_t kEraseSettleMicroseconds = 10000000;
 // An image must hold its whole name field: it becomes the version text, and
 // a shorter image would leave part of it to whatever the flash held.
 const char* PartitionFor(const std::uint8_t* image, std::int32_t length) {
-  if (!image || length < kShortestImage) return nullptr;
-  for (const FirmwareRoute& route : kFirmwareRoutes) {
-    if (memcmp(image + kImageNameOffset, route.selector, kImageSelectorSize) == 0) {
-      return route.device;
-    }
-  }
-  return nullptr;
+  const FirmwareRoute* route = FirmwareRouteOf(image, length);
+  return route ? route->device : nullptr;
 }
 
 // Erases one block more than the image fills whole. A request that would

@@ -64,7 +64,7 @@ struct Invocation {
   std::vector<std::string> operands;
   std::map<std::string, std::string> options;  // flags map to ""
   bool json = false;
-  std::string user = "admin";
+  std::string user = nolva::kAdminName;
   std::string passwordFile;
   std::vector<std::uint8_t> image;  // update-firmware: the file, as its check read it
 

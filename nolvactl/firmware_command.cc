@@ -124,7 +124,8 @@ std::string Selectors() {
 Outcome RunUpdateFirmware(const Invocation& call, const Credentials& who) {
   const std::vector<std::uint8_t>& image = call.image;
   const std::string name = nolva::front::ImageName(image.data(), image.size());
-  const FirmwareRoute* partition = nolva::front::RouteOf(image.data(), image.size());
+  const FirmwareRoute* partition =
+      nolva::FirmwareRouteOf(image.data(), static_cast<std::int64_t>(image.size()));
   const std::int32_t length = static_cast<std::int32_t>(image.size());
   const Versions before = partition != nullptr ? ReadVersions(call, who) : Versions{};
   std::optional<ElapsedTime> progress;

@@ -175,7 +175,8 @@ TEST(FrontFirmware, RoutesAndNames) {
       {"NUL in selector", Image(std::string("nolva-o\0s", 9), 64), nullptr, "nolva-o"},
   };
   for (const auto& c : cases) {
-    const FirmwareRoute* route = RouteOf(c.image.data(), c.image.size());
+    const FirmwareRoute* route =
+        FirmwareRouteOf(c.image.data(), static_cast<std::int64_t>(c.image.size()));
     EXPECT_EQ(route ? std::string(route->name) : "none", c.route ? c.route : "none") << c.name;
     EXPECT_EQ(ImageName(c.image.data(), c.image.size()), c.imageName) << c.name;
   }
