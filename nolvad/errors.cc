@@ -60,6 +60,16 @@ Response Refuse(Error error, const std::string& message) {
   return Answer(error, {{"message", message}});
 }
 
+Response Refuse(Error error, const std::string& message, nlohmann::json members) {
+  members["message"] = message;
+  return Answer(error, std::move(members));
+}
+
+Response TooLargeJson() {
+  return Refuse(Error::kTooLarge,
+                "a JSON body holds at most " + std::to_string(kMaxJsonBody) + " bytes");
+}
+
 Response Refuse(Error error, const std::string& message, nolva::StatusCode status) {
   const nolva::StatusInfo* info = nolva::FindStatus(status);
   return Answer(error, {{"message", message},

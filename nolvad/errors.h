@@ -10,6 +10,8 @@
 
 namespace nolvad {
 
+inline constexpr std::size_t kMaxJsonBody = 4096;
+
 enum class Error {
   kBadRequest,
   kAuthFailed,
@@ -43,8 +45,13 @@ const ErrorRow& RowOf(Error error);
 
 // {"error", "message"}; a 401 also carries the Bearer challenge.
 Response Refuse(Error error, const std::string& message);
+// With further members, such as a throttled client's wait.
+Response Refuse(Error error, const std::string& message, nlohmann::json members);
 // The same with the library's status by name and value.
 Response Refuse(Error error, const std::string& message, nolva::StatusCode status);
+
+// A JSON body longer than kMaxJsonBody.
+Response TooLargeJson();
 
 // "0x80000300"
 std::string CodeText(nolva::StatusCode status);

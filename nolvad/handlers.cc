@@ -22,6 +22,12 @@ namespace front = nolva::front;
 constexpr std::int32_t kUsbTextUnits = 4096;
 constexpr std::int32_t kUserListUnits = nolva::kMaxUsers * (nolva::kMaxNameLength + 1) + 1;
 
+// What a name the device can hold is, and a password, for the messages.
+const std::string kNameRule = "1 to " + std::to_string(nolva::kMaxNameLength) +
+                              " characters up to U+00FF, without ':' or control characters";
+const std::string kNewPasswordRule =
+    "1 to " + std::to_string(nolva::kMaxPasswordLength) + " characters up to U+00FF";
+
 Response Json(int status, const json& body) {
   Response response{status, {}, JsonText(body)};
   response.Header("Content-Type", "application/json");
@@ -127,7 +133,7 @@ Response Service::Run(Call& call) {
     if (body.size() != call.admission.bodyLimit)
       return Refuse(Error::kBadRequest, "the image arrived incomplete; send it again");
   } else if (body.size() > kMaxJsonBody) {
-    return Refuse(Error::kTooLarge, "a JSON body holds at most 4096 bytes");
+    return TooLargeJson();
   } else if (route.body == Body::kJson || !body.empty()) {
     call.body = json::parse(body, nullptr, false);
     if (call.body.is_discarded() || !call.body.is_object())
@@ -135,15 +141,9 @@ Response Service::Run(Call& call) {
     if (route.body == Body::kNone && !call.body.empty())
       return Refuse(Error::kBadRequest, "this request takes no members in its body");
   }
-  for (std::string& name : call.admission.names) {
-    std::string decoded;
-    if (!PercentDecode(name, &decoded) || !front::Utf8ToLatin1(decoded, &decoded) ||
-        !front::IsValidName(decoded))
-      return Refuse(Error::kBadRequest,
-                    "an account name has 1 to 16 characters up to U+00FF, without ':' or "
-                    "control characters");
-    name = decoded;
-  }
+  for (const std::string& name : call.admission.names)
+    if (!call.admission.namesReadable || !front::IsValidName(name))
+      return Refuse(Error::kBadRequest, "an account name has " + kNameRule);
   return (this->*route.handler)(call);
 }
 
@@ -287,7 +287,8 @@ Response Service::Usb(Call& call) {
 Response Service::UpdateFirmware(Call& call) {
   const auto* image = reinterpret_cast<const std::uint8_t*>(call.request.body.data());
   const std::size_t length = call.request.body.size();
-  const nolva::FirmwareRoute* route = front::RouteOf(image, length);
+  const nolva::FirmwareRoute* route =
+      nolva::FirmwareRouteOf(image, static_cast<std::int64_t>(length));
   if (!route)
     return Refuse(Error::kUnknownImage,
                   "the image is shorter than 64 bytes or its bytes 32-39 are neither nolva-os "
@@ -339,20 +340,28 @@ Response Service::FactoryReset(Call& call) {
   return Json(202, {{"rebootInSeconds", nolva::kRebootDelaySeconds}});
 }
 
-// The account names as listed; the operation's status.
-static StatusCode ListNames(nolva::DeviceManager& manager, const front::Credentials& who,
-                            std::vector<std::string>* names) {
+std::optional<Response> Service::ListNames(Call& call, std::vector<std::string>* names) {
   std::u16string list(static_cast<std::size_t>(kUserListUnits), u'\0');
-  const StatusCode status = manager.ListUsers(who.Name(), who.Password(), &list[0], kUserListUnits);
-  if (status == nolva::STATUS_OK) *names = Lines(front::Narrow(list.c_str()));
-  return status;
+  const StatusCode status =
+      manager_.ListUsers(call.who().Name(), call.who().Password(), &list[0], kUserListUnits);
+  if (status != nolva::STATUS_OK)
+    return Failed(call, status, "the account list cannot be read; check the device");
+  *names = Lines(front::Narrow(list.c_str()));
+  return std::nullopt;
+}
+
+std::optional<Response> Service::RequireListed(Call& call) {
+  std::vector<std::string> names;
+  if (auto failed = ListNames(call, &names)) return failed;
+  if (std::find(names.begin(), names.end(), call.name()) != names.end()) return std::nullopt;
+  return Refuse(Error::kNoSuchUser, "there is no account named " +
+                                        front::Latin1ToUtf8(call.name()) +
+                                        "; GET /api/users lists them");
 }
 
 Response Service::ListUsers(Call& call) {
   std::vector<std::string> names;
-  StatusCode status = ListNames(manager_, call.who(), &names);
-  if (status != nolva::STATUS_OK)
-    return Failed(call, status, "the account list cannot be read; check the device");
+  if (auto failed = ListNames(call, &names)) return *failed;
   json users = json::array();
   for (const std::string& name : names)
     users.push_back(front::Latin1ToUtf8(name));
@@ -370,14 +379,13 @@ static std::string AccountBody(const json& body, bool withName, std::string* nam
     const auto value = body.find("name");
     if (value == body.end() || !value->is_string() ||
         !front::Utf8ToLatin1(value->get<std::string>(), name) || !front::IsValidName(*name))
-      return "'name' must have 1 to 16 characters up to U+00FF, without ':' or control "
-             "characters";
+      return "'name' must have " + kNameRule;
   }
   const auto value = body.find("password");
   if (value == body.end() || !value->is_string() ||
       !front::Utf8ToLatin1(value->get<std::string>(), password) ||
       !front::IsValidNewPassword(*password))
-    return "'password' must have 1 to 32 characters up to U+00FF";
+    return "'password' must have " + kNewPasswordRule;
   return "";
 }
 
@@ -390,17 +398,15 @@ Response Service::AddUser(Call& call) {
   if (!problem.empty()) return Refuse(Error::kBadRequest, problem);
 
   std::vector<std::string> names;
-  StatusCode status = ListNames(manager_, call.who(), &names);
-  if (status != nolva::STATUS_OK)
-    return Failed(call, status, "the account list cannot be read; check the device");
-  for (const std::string& listed : names)
-    if (listed == name)
-      return Refuse(Error::kUserExists, "an account named " + front::Latin1ToUtf8(name) +
-                                            " exists already; choose another name");
+  if (auto failed = ListNames(call, &names)) return *failed;
+  if (std::find(names.begin(), names.end(), name) != names.end())
+    return Refuse(Error::kUserExists, "an account named " + front::Latin1ToUtf8(name) +
+                                          " exists already; choose another name");
   if (names.size() >= static_cast<std::size_t>(nolva::kMaxUsers))
-    return Refuse(Error::kUserTableFull, "the device holds 256 accounts already; delete one first");
-  status = manager_.AddUser(call.who().Name(), call.who().Password(), account.Name(),
-                            account.Password());
+    return Refuse(Error::kUserTableFull, "the device holds " + std::to_string(nolva::kMaxUsers) +
+                                             " accounts already; delete one first");
+  const StatusCode status = manager_.AddUser(call.who().Name(), call.who().Password(),
+                                             account.Name(), account.Password());
   if (status != nolva::STATUS_OK) return Failed(call, status, "the account could not be added");
   return Json(201, {{"name", front::Latin1ToUtf8(name)}})
       .Header("Location", "/api/users/" + PercentEncode(front::Latin1ToUtf8(name)));
@@ -408,21 +414,15 @@ Response Service::AddUser(Call& call) {
 
 Response Service::DeleteUser(Call& call) {
   std::string force;
-  if (call.name() == "admin" &&
+  if (call.name() == nolva::kAdminName &&
       !(QueryValue(call.request.query, "force", &force) && force == "true"))
     return Refuse(Error::kAdminNeedsForce,
                   "deleting admin leaves the device without its administrator until a factory "
                   "reset; add ?force=true if you mean it");
-  std::vector<std::string> names;
-  StatusCode status = ListNames(manager_, call.who(), &names);
-  if (status != nolva::STATUS_OK)
-    return Failed(call, status, "the account list cannot be read; check the device");
-  if (std::find(names.begin(), names.end(), call.name()) == names.end())
-    return Refuse(Error::kNoSuchUser, "there is no account named " +
-                                          front::Latin1ToUtf8(call.name()) +
-                                          "; GET /api/users lists them");
+  if (auto refused = RequireListed(call)) return *refused;
   const std::u16string account = front::Wide(call.name());
-  status = manager_.DeleteUser(call.who().Name(), call.who().Password(), account.c_str());
+  const StatusCode status =
+      manager_.DeleteUser(call.who().Name(), call.who().Password(), account.c_str());
   if (status != nolva::STATUS_OK) return Failed(call, status, "the account could not be deleted");
   return NoContent();
 }
@@ -436,15 +436,9 @@ Response Service::ChangePassword(Call& call) {
   if (!problem.empty()) return Refuse(Error::kBadRequest, problem);
 
   const Caller& caller = call.admission.caller;
+  // An account's own credentials cannot list the accounts.
   if (!caller.deferred) {
-    std::vector<std::string> names;
-    const StatusCode status = ListNames(manager_, call.who(), &names);
-    if (status != nolva::STATUS_OK)
-      return Failed(call, status, "the account list cannot be read; check the device");
-    if (std::find(names.begin(), names.end(), call.name()) == names.end())
-      return Refuse(Error::kNoSuchUser, "there is no account named " +
-                                            front::Latin1ToUtf8(call.name()) +
-                                            "; GET /api/users lists them");
+    if (auto refused = RequireListed(call)) return *refused;
   }
   const StatusCode status = manager_.ChangePassword(call.who().Name(), call.who().Password(),
                                                     account.Name(), account.Password());
@@ -478,13 +472,17 @@ const RecordCodec<nolva::OcpSettings> kOcpCodec = {&nolva::DeviceManager::GetOcp
                                                    ApplyOcp, "OCP settings"};
 
 template <typename Record, typename Codec>
+std::optional<Response> Service::LoadRecord(Call& call, const Codec& codec, Record* record) {
+  const StatusCode status = (manager_.*codec.get)(call.who().Name(), call.who().Password(), record);
+  if (status == nolva::STATUS_OK) return std::nullopt;
+  return Failed(call, status,
+                std::string("the ") + codec.what + " cannot be read; check the device");
+}
+
+template <typename Record, typename Codec>
 Response Service::ReadRecord(Call& call, const Codec& codec) {
   Record record{};
-  const StatusCode status =
-      (manager_.*codec.get)(call.who().Name(), call.who().Password(), &record);
-  if (status != nolva::STATUS_OK)
-    return Failed(call, status,
-                  std::string("the ") + codec.what + " cannot be read; check the device");
+  if (auto failed = LoadRecord(call, codec, &record)) return *failed;
   return RecordAnswer(codec.toJson(record), record);
 }
 
@@ -507,11 +505,7 @@ Response Service::WriteRecord(Call& call, const Codec& codec) {
   const std::string* ifMatch = call.request.headers.Find("if-match");
   Record stored{};
   if (patch || ifMatch) {
-    const StatusCode status =
-        (manager_.*codec.get)(call.who().Name(), call.who().Password(), &stored);
-    if (status != nolva::STATUS_OK)
-      return Failed(call, status,
-                    std::string("the stored ") + codec.what + " cannot be read; check the device");
+    if (auto failed = LoadRecord(call, codec, &stored)) return *failed;
   }
   Record next = stored;
   const std::string problem = codec.apply(call.body, !patch, &next);

@@ -72,7 +72,6 @@ struct Server::Exchange {
   Admission admission;
   Clock::time_point start = Clock::now();
   int status = 0;
-  bool overflow = false;  // more body than the admission allows
   // A firmware update runs on a thread of its own while its connection is
   // suspended, so that a pool thread keeps serving its other connections.
   std::thread update;
@@ -158,13 +157,10 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
   }
   if (*uploadSize > 0) {
     std::string& body = exchange->request.body;
-    const std::size_t room = exchange->admission.bodyLimit - body.size();
-    if (*uploadSize > room) {
-      exchange->overflow = true;
-      body.append(uploadData, room);
-    } else {
-      body.append(uploadData, *uploadSize);
-    }
+    // One byte past the limit is kept, so that the service sees the body
+    // was too long; the rest is dropped unread.
+    const std::size_t room = exchange->admission.bodyLimit + 1 - body.size();
+    body.append(uploadData, *uploadSize < room ? *uploadSize : room);
     *uploadSize = 0;
     return MHD_YES;
   }
@@ -183,9 +179,6 @@ MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, con
     });
     return MHD_YES;
   }
-  if (exchange->overflow && exchange->admission.route &&
-      exchange->admission.bodyLimit == kMaxJsonBody)
-    exchange->admission.early = Refuse(Error::kTooLarge, "a JSON body holds at most 4096 bytes");
   const Response answer = service->Finish(exchange->admission, exchange->request);
   exchange->status = answer.status;
   return Queue(connection, answer);

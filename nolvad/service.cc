@@ -93,14 +93,18 @@ bool HasBody(const Request& request) {
 }
 
 Response Throttled(int seconds) {
-  Response response =
-      Refuse(Error::kThrottled, "too many failed sign-ins from this address; wait " +
-                                    std::to_string(seconds) + " seconds, then try again");
-  nlohmann::json body = nlohmann::json::parse(response.body);
-  body["retryAfter"] = seconds;
-  response.body = JsonText(body);
-  response.Header("Retry-After", std::to_string(seconds));
-  return response;
+  return Refuse(Error::kThrottled,
+                "too many failed sign-ins from this address; wait " + std::to_string(seconds) +
+                    " seconds, then try again",
+                {{"retryAfter", seconds}})
+      .Header("Retry-After", std::to_string(seconds));
+}
+
+// A path's name segment as the device holds names: percent-decoded UTF-8,
+// in Latin-1.
+bool DecodeName(const std::string& segment, std::string* latin1) {
+  std::string utf8;
+  return PercentDecode(segment, &utf8) && front::Utf8ToLatin1(utf8, latin1);
 }
 
 }  // namespace
@@ -131,7 +135,11 @@ Admission Service::Admit(const Request& request) {
     if (!Matches(route.path, request.path, &names)) continue;
     if (route.method == method) {
       admission.route = &route;
-      admission.names = std::move(names);
+      for (const std::string& segment : names) {
+        admission.names.emplace_back();
+        admission.namesReadable =
+            DecodeName(segment, &admission.names.back()) && admission.namesReadable;
+      }
       break;
     }
     allow += (allow.empty() ? "" : ", ") + std::string(route.method);
@@ -209,10 +217,11 @@ std::optional<Response> Service::CheckCredentials(const Request& request, Admiss
     std::string decoded;
     std::string user;
     std::string password;
-    const std::size_t colon = decoded.npos;
-    if (!DecodeBase64(authorization->substr(6), &decoded) || decoded.find(':') == colon ||
-        !front::Utf8ToLatin1(decoded.substr(0, decoded.find(':')), &user) ||
-        !front::Utf8ToLatin1(decoded.substr(decoded.find(':') + 1), &password)) {
+    const bool readable = DecodeBase64(authorization->substr(6), &decoded);
+    const std::size_t colon = decoded.find(':');
+    if (!readable || colon == std::string::npos ||
+        !front::Utf8ToLatin1(std::string_view(decoded).substr(0, colon), &user) ||
+        !front::Utf8ToLatin1(std::string_view(decoded).substr(colon + 1), &password)) {
       explicit_bzero(decoded.data(), decoded.size());
       return Refuse(Error::kBadRequest,
                     "the Basic credentials cannot be read: send base64 of UTF-8 name:password "
@@ -225,10 +234,8 @@ std::optional<Response> Service::CheckCredentials(const Request& request, Admiss
     explicit_bzero(password.data(), password.size());
     if (route.access == Access::kSession)
       return Refuse(Error::kAuthFailed, "this request concerns a session; sign in first");
-    std::string named;
-    if (route.access == Access::kOwnPassword && !admission->names.empty() &&
-        PercentDecode(admission->names[0], &named) && front::Utf8ToLatin1(named, &named) &&
-        named == user && user != "admin") {
+    if (route.access == Access::kOwnPassword && admission->namesReadable &&
+        admission->names[0] == user && user != nolva::kAdminName) {
       caller.deferred = true;
       return std::nullopt;
     }
@@ -297,8 +304,7 @@ std::optional<Response> Service::CheckHeaders(const Request& request, Admission*
     admission->bodyLimit = static_cast<std::size_t>(length);
     return std::nullopt;
   }
-  if (sized && length > kMaxJsonBody)
-    return Refuse(Error::kTooLarge, "a JSON body holds at most 4096 bytes");
+  if (sized && length > kMaxJsonBody) return TooLargeJson();
   const bool json = type == "application/json" ||
                     (request.method == "PATCH" && type == "application/merge-patch+json");
   if (HasBody(request) && !json)

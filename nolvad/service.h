@@ -19,7 +19,6 @@
 
 namespace nolvad {
 
-inline constexpr std::size_t kMaxJsonBody = 4096;
 inline constexpr std::int64_t kDefaultMaxImage = 32 << 20;
 inline constexpr int kDefaultSessionIdleSeconds = 900;
 
@@ -61,9 +60,12 @@ struct Admission {
   // An answer from the request line and headers alone (a refusal, or a
   // console page): when set, no body is read.
   std::optional<Response> early;
-  std::size_t bodyLimit = 0;  // read at most this many bytes of body
+  std::size_t bodyLimit = 0;  // the longest body the request may have
   const Route* route = nullptr;
-  std::vector<std::string> names;  // the path's {name} segments, percent-decoded
+  // The path's {name} segments, percent-decoded to Latin-1; false when one
+  // cannot be (refused with the body, in its turn).
+  std::vector<std::string> names;
+  bool namesReadable = true;
   Caller caller;
   UpdateSlot update;
 };
@@ -116,6 +118,12 @@ class Service {
   Response Run(Call& call);
   // The answer to a failed operation; a refused caller ends its session.
   Response Failed(Call& call, nolva::StatusCode status, const std::string& message);
+  // The account names as listed, or the failed operation's answer.
+  std::optional<Response> ListNames(Call& call, std::vector<std::string>* names);
+  // 404 unless the path's account is listed.
+  std::optional<Response> RequireListed(Call& call);
+  template <typename Record, typename Codec>
+  std::optional<Response> LoadRecord(Call& call, const Codec& codec, Record* record);
   template <typename Record, typename Codec>
   Response ReadRecord(Call& call, const Codec& codec);
   template <typename Record, typename Codec>
