@@ -49,8 +49,9 @@ bool SameDigest(const char (&stored)[40], const char (&made)[40]) {
 }  // namespace
 
 std::int32_t DeviceManager::VerifyUser(const char* name, const char* password) {
-  if (!name || !password) return -1;
-  if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength)) return -2;
+  if (!name || !password) return kAccountRefused;
+  if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength))
+    return kAccountTooLong;
   // The first row of that name, read without a table: the gate runs on
   // every call and most files hold "admin" first.
   struct Lookup {
@@ -71,64 +72,66 @@ std::int32_t DeviceManager::VerifyUser(const char* name, const char* password) {
           return !wanted->found;
         },
         &lookup);
-    if (read != 0) return -3;
+    if (read != 0) return kAccountUnreadable;
   }
-  if (!lookup.found) return -4;
+  if (!lookup.found) return kAccountNotFound;
   char digest[40] = {};
   MakePasswordDigest(digest, password);
-  return SameDigest(lookup.digest, digest) ? 0 : -1;
+  return SameDigest(lookup.digest, digest) ? kAccountDone : kAccountRefused;
 }
 
 // The changes below hold the mutex from load to save, so two changes on one
 // manager cannot both succeed while one of them is lost.
 
 std::int32_t DeviceManager::SetUserPassword(const char* name, const char* newPassword) {
-  if (!name || !newPassword) return -1;
-  if (TooLong(name, kMaxNameLength) || TooLong(newPassword, kMaxPasswordLength)) return -2;
+  if (!name || !newPassword) return kAccountRefused;
+  if (TooLong(name, kMaxNameLength) || TooLong(newPassword, kMaxPasswordLength))
+    return kAccountTooLong;
   HeldMutex held(mutex);
   UserTable table;
-  if (ReadUserFile(*this, &table) != 0) return -3;
+  if (ReadUserFile(*this, &table) != 0) return kAccountUnreadable;
   int row = FindUser(table, name);
-  if (row < 0) return -4;
+  if (row < 0) return kAccountNotFound;
   MakePasswordDigest(table.entries[row].digest, newPassword);
-  return WriteUserFile(&table);
+  return WriteUserFile(&table) == 0 ? kAccountDone : kAccountRefused;
 }
 
 std::int32_t DeviceManager::RemoveUser(const char* name) {
-  if (!name) return -1;
-  if (TooLong(name, kMaxNameLength)) return -2;
+  if (!name) return kAccountRefused;
+  if (TooLong(name, kMaxNameLength)) return kAccountTooLong;
   HeldMutex held(mutex);
   UserTable table;
-  if (ReadUserFile(*this, &table) != 0) return -3;
+  if (ReadUserFile(*this, &table) != 0) return kAccountUnreadable;
   int row = FindUser(table, name);
-  if (row < 0) return -4;
+  if (row < 0) return kAccountNotFound;
   // The remaining accounts keep their order.
   memmove(&table.entries[row], &table.entries[row + 1],
           sizeof(UserEntry) * static_cast<std::size_t>(table.count - row - 1));
   --table.count;
-  return WriteUserFile(&table);
+  return WriteUserFile(&table) == 0 ? kAccountDone : kAccountRefused;
 }
 
-// An unstorable name and a full table are refused with -1, like a failed save.
+// An unstorable name and a full table are refused like a failed save.
 std::int32_t DeviceManager::AppendUser(const char* name, const char* password) {
-  if (!name || !password) return -1;
-  if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength)) return -2;
-  if (!StorableName(name)) return -1;
+  if (!name || !password) return kAccountRefused;
+  if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength))
+    return kAccountTooLong;
+  if (!StorableName(name)) return kAccountRefused;
   HeldMutex held(mutex);
   UserTable table;
-  if (ReadUserFile(*this, &table) != 0) return -3;
-  if (FindUser(table, name) >= 0) return -4;
-  if (table.count >= kMaxUsers) return -1;
+  if (ReadUserFile(*this, &table) != 0) return kAccountUnreadable;
+  if (FindUser(table, name) >= 0) return kAccountExists;
+  if (table.count >= kMaxUsers) return kAccountRefused;
   UserEntry& user = table.entries[table.count];
   memset(&user, 0, sizeof user);
   memcpy(user.name, name, strlen(name));
   MakePasswordDigest(user.digest, password);
   ++table.count;
-  return WriteUserFile(&table);
+  return WriteUserFile(&table) == 0 ? kAccountDone : kAccountRefused;
 }
 
 std::int32_t DeviceManager::ListUserNames(char* text, std::int32_t size) {
-  if (!text || size <= 0) return -1;
+  if (!text || size <= 0) return kNameListNoRoom;
   // Built apart and copied whole, so that a failed read leaves the buffer
   // as it was. Whole names only, and the buffer's last byte stays unused.
   struct NameList {
@@ -152,11 +155,11 @@ std::int32_t DeviceManager::ListUserNames(char* text, std::int32_t size) {
           return true;
         },
         &list);
-    if (read != 0) return -2;
+    if (read != 0) return kNameListUnreadable;
   }
   memcpy(text, list.text, list.length);
   text[list.length] = '\0';
-  return 0;
+  return kNameListDone;
 }
 
 }  // namespace nolva

@@ -11,6 +11,25 @@
 
 namespace nolva {
 
+// What the account primitives answer; the numbers are the device's own.
+enum AccountResult : std::int32_t {
+  kAccountDone = 0,
+  // Every refusal without a number of its own: an argument missing or
+  // unusable, a wrong password, a full table, a failed save.
+  kAccountRefused = -1,
+  kAccountTooLong = -2,
+  kAccountUnreadable = -3,
+  kAccountNotFound = -4,
+  kAccountExists = -4,  // AppendUser's -4
+};
+
+// What ListUserNames answers.
+enum NameListResult : std::int32_t {
+  kNameListDone = 0,
+  kNameListNoRoom = -1,
+  kNameListUnreadable = -2,
+};
+
 // The one object of the system: its mutex serialises every access to the
 // device's flash files. Every primitive and operation is a member.
 class DeviceManager {
@@ -35,9 +54,7 @@ class DeviceManager {
   // Fills serviceSettings and ocpSettings; the result is the OCP load's.
   std::int32_t LoadSettings();
 
-  // Accounts: 0 on success; -1 argument missing or unusable, wrong password,
-  // full table or failed save; -2 too long; -3 load failed; -4 no such
-  // account (AppendUser: it exists). ListUserNames: -1 no room, -2 load failed.
+  // Accounts: an AccountResult; ListUserNames a NameListResult.
   void MakePasswordDigest(char* out, const char* password);
   std::int32_t LoadUsers(UserTable* table);
   std::int32_t SaveUsers(const UserTable* table);
