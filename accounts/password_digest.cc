@@ -11,7 +11,7 @@
 namespace nolva {
 
 void DeviceManager::MakePasswordDigest(char* out, const char* password) {
-  // The whole zero-filled buffer is hashed, not only the text: stored
+  // QUIRK: the whole zero-filled buffer is hashed, not only the text: stored
   // digests depend on it.
   unsigned char salted[128] = {};
   snprintf(reinterpret_cast<char*>(salted), sizeof salted,

@@ -8,6 +8,7 @@ extern unsigned char CFG[414];
 namespace nolva {
 
 // 1 when the file was opened (however much it held), -1 otherwise.
+// QUIRK: success is 1, not 0; the boot sequence's callers expect it.
 std::int32_t ReadRawFile(const char* path, void* buffer, std::int32_t length);
 
 // 0 when the data was written and the mode set to 0666, -1 otherwise.

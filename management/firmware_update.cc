@@ -26,7 +26,7 @@ const char* PartitionFor(const std::uint8_t* image, std::int32_t length) {
   return route ? route->device : nullptr;
 }
 
-// Erases one block more than the image fills whole. A request that would
+// QUIRK: erases one block more than the image fills whole. A request that would
 // reach past the partition's end is not made at all.
 bool MakeEraseRequest(const mtd_info_user& info, std::int32_t length, erase_info_user* erase) {
   const std::uint64_t blocks = static_cast<std::uint32_t>(length) / info.erasesize + 1;
@@ -82,6 +82,7 @@ std::int32_t DeviceManager::CompareFirmwareImage(const std::uint8_t* image, std:
       std::int32_t i = 0;
       while (block[i] == image[offset + i])
         ++i;
+      // QUIRK: a difference at offset 0 gives -1, as a failure would.
       return offset + i == 0 ? -1 : -(offset + i);
     }
     offset += static_cast<std::int32_t>(got);

@@ -13,7 +13,7 @@ namespace {
 
 constexpr const char* kRebootScript = "/tmp/.nolva_reboot";
 
-// What the shell commands do is not examined: once the caller is admitted,
+// QUIRK: what the shell commands do is not examined: once the caller is admitted,
 // the operations report success whatever happened.
 void RunShell(const char* command) {
   int ignored = system(command);

@@ -6,7 +6,7 @@
 
 namespace nolva {
 
-// One line of a text file as a 256-byte line buffer takes it, which is how
+// QUIRK: one line of a text file as a 256-byte line buffer takes it, which is how
 // the device has always read its text files: through the newline, or 255
 // bytes of a longer line (the rest comes as further lines), or the file's
 // last bytes. The text ends at the line's first NUL byte, as a C string
