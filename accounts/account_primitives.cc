@@ -2,7 +2,6 @@
 
 #include "accounts/user_file.h"
 #include "store/device_manager.h"
-#include "store/handles.h"
 
 namespace nolva {
 namespace {
@@ -22,7 +21,7 @@ bool StorableName(const char* name) {
   return true;
 }
 
-// The first row of that name, as every lookup on the device takes.
+// QUIRK: the first row of that name wins, as every lookup on the device takes.
 int FindUser(const UserTable& table, const char* name) {
   for (int i = 0; i < table.count; ++i) {
     if (strcmp(table.entries[i].name, name) == 0) return i;
@@ -54,30 +53,19 @@ std::int32_t DeviceManager::VerifyUser(const char* name, const char* password) {
     return kAccountTooLong;
   // The first row of that name, read without a table: the gate runs on
   // every call and most files hold "admin" first.
-  struct Lookup {
-    const char* name;
-    std::size_t nameLength;
-    char digest[40];
-    bool found;
-  } lookup = {name, strlen(name), {}, false};
-  {
-    HeldMutex held(mutex);
-    const std::int32_t read = VisitUserFile(
-        *this,
-        [](const UserRowText& row, void* context) {
-          Lookup* wanted = static_cast<Lookup*>(context);
-          wanted->found = row.nameLength == wanted->nameLength &&
-                          memcmp(row.name, wanted->name, row.nameLength) == 0;
-          if (wanted->found) memcpy(wanted->digest, row.digest, row.digestLength);
-          return !wanted->found;
-        },
-        &lookup);
-    if (read != 0) return kAccountUnreadable;
-  }
-  if (!lookup.found) return kAccountNotFound;
+  const std::size_t nameLength = strlen(name);
+  char stored[40] = {};
+  bool found = false;
+  const std::int32_t read = VisitUserFile(Hold(), *this, [&](const UserRowText& row) {
+    found = row.nameLength == nameLength && memcmp(row.name, name, nameLength) == 0;
+    if (found) memcpy(stored, row.digest, row.digestLength);
+    return !found;
+  });
+  if (read != 0) return kAccountUnreadable;
+  if (!found) return kAccountNotFound;
   char digest[40] = {};
   MakePasswordDigest(digest, password);
-  return SameDigest(lookup.digest, digest) ? kAccountDone : kAccountRefused;
+  return SameDigest(stored, digest) ? kAccountDone : kAccountRefused;
 }
 
 // The changes below hold the mutex from load to save, so two changes on one
@@ -87,28 +75,28 @@ std::int32_t DeviceManager::SetUserPassword(const char* name, const char* newPas
   if (!name || !newPassword) return kAccountRefused;
   if (TooLong(name, kMaxNameLength) || TooLong(newPassword, kMaxPasswordLength))
     return kAccountTooLong;
-  HeldMutex held(mutex);
+  const HeldMutex held = Hold();
   UserTable table;
-  if (ReadUserFile(*this, &table) != 0) return kAccountUnreadable;
+  if (ReadUserFile(held, *this, &table) != 0) return kAccountUnreadable;
   int row = FindUser(table, name);
   if (row < 0) return kAccountNotFound;
   MakePasswordDigest(table.entries[row].digest, newPassword);
-  return WriteUserFile(&table) == 0 ? kAccountDone : kAccountRefused;
+  return WriteUserFile(held, &table) == 0 ? kAccountDone : kAccountRefused;
 }
 
 std::int32_t DeviceManager::RemoveUser(const char* name) {
   if (!name) return kAccountRefused;
   if (TooLong(name, kMaxNameLength)) return kAccountTooLong;
-  HeldMutex held(mutex);
+  const HeldMutex held = Hold();
   UserTable table;
-  if (ReadUserFile(*this, &table) != 0) return kAccountUnreadable;
+  if (ReadUserFile(held, *this, &table) != 0) return kAccountUnreadable;
   int row = FindUser(table, name);
   if (row < 0) return kAccountNotFound;
   // The remaining accounts keep their order.
   memmove(&table.entries[row], &table.entries[row + 1],
           sizeof(UserEntry) * static_cast<std::size_t>(table.count - row - 1));
   --table.count;
-  return WriteUserFile(&table) == 0 ? kAccountDone : kAccountRefused;
+  return WriteUserFile(held, &table) == 0 ? kAccountDone : kAccountRefused;
 }
 
 // An unstorable name and a full table are refused like a failed save.
@@ -117,9 +105,9 @@ std::int32_t DeviceManager::AppendUser(const char* name, const char* password) {
   if (TooLong(name, kMaxNameLength) || TooLong(password, kMaxPasswordLength))
     return kAccountTooLong;
   if (!StorableName(name)) return kAccountRefused;
-  HeldMutex held(mutex);
+  const HeldMutex held = Hold();
   UserTable table;
-  if (ReadUserFile(*this, &table) != 0) return kAccountUnreadable;
+  if (ReadUserFile(held, *this, &table) != 0) return kAccountUnreadable;
   if (FindUser(table, name) >= 0) return kAccountExists;
   if (table.count >= kMaxUsers) return kAccountRefused;
   UserEntry& user = table.entries[table.count];
@@ -127,38 +115,27 @@ std::int32_t DeviceManager::AppendUser(const char* name, const char* password) {
   memcpy(user.name, name, strlen(name));
   MakePasswordDigest(user.digest, password);
   ++table.count;
-  return WriteUserFile(&table) == 0 ? kAccountDone : kAccountRefused;
+  return WriteUserFile(held, &table) == 0 ? kAccountDone : kAccountRefused;
 }
 
 std::int32_t DeviceManager::ListUserNames(char* text, std::int32_t size) {
   if (!text || size <= 0) return kNameListNoRoom;
   // Built apart and copied whole, so that a failed read leaves the buffer
-  // as it was. Whole names only, and the buffer's last byte stays unused.
-  struct NameList {
-    std::size_t size;
-    std::size_t length;
-    char text[kMaxUsers * sizeof(UserEntry::name) + 1];
-  } list;
-  list.size = static_cast<std::size_t>(size);
-  list.length = 0;
-  {
-    HeldMutex held(mutex);
-    const std::int32_t read = VisitUserFile(
-        *this,
-        [](const UserRowText& row, void* context) {
-          NameList* names = static_cast<NameList*>(context);
-          // Later rows are not tried once one does not fit, even shorter ones.
-          if (names->length + row.nameLength + 2 >= names->size) return false;
-          memcpy(names->text + names->length, row.name, row.nameLength);
-          names->length += row.nameLength;
-          names->text[names->length++] = '\n';
-          return true;
-        },
-        &list);
-    if (read != 0) return kNameListUnreadable;
-  }
-  memcpy(text, list.text, list.length);
-  text[list.length] = '\0';
+  // as it was. Whole names only; QUIRK: the buffer's last byte stays unused.
+  const std::size_t room = static_cast<std::size_t>(size);
+  char list[kMaxUsers * sizeof(UserEntry::name) + 1];
+  std::size_t length = 0;
+  const std::int32_t read = VisitUserFile(Hold(), *this, [&](const UserRowText& row) {
+    // QUIRK: later rows are not tried once one does not fit, even shorter ones.
+    if (length + row.nameLength + 2 >= room) return false;
+    memcpy(list + length, row.name, row.nameLength);
+    length += row.nameLength;
+    list[length++] = '\n';
+    return true;
+  });
+  if (read != 0) return kNameListUnreadable;
+  memcpy(text, list, length);
+  text[length] = '\0';
   return kNameListDone;
 }
 

@@ -40,7 +40,8 @@ void FillDefaultUsers(DeviceManager& manager, UserTable* table) {
   table->count = 1;
 }
 
-std::int32_t VisitUserFile(DeviceManager& manager, UserRowTaker take, void* context) {
+std::int32_t VisitUserRows(const HeldMutex& held, DeviceManager& manager, UserRowTaker taker,
+                           void* take) {
   Stream stream(fopen(kUserFilePath, "r"));
   if (!stream.IsOpen()) {
     // Only a missing file means a factory-fresh device. Any other failure
@@ -49,9 +50,9 @@ std::int32_t VisitUserFile(DeviceManager& manager, UserRowTaker take, void* cont
     if (errno != ENOENT) return -1;
     UserTable defaults;
     FillDefaultUsers(manager, &defaults);
-    if (WriteUserFile(&defaults) != 0) return -1;
+    if (WriteUserFile(held, &defaults) != 0) return -1;
     const UserEntry& admin = defaults.entries[0];
-    take({admin.name, strlen(admin.name), admin.digest, strlen(admin.digest)}, context);
+    taker({admin.name, strlen(admin.name), admin.digest, strlen(admin.digest)}, take);
     return 0;
   }
   LineReader reader(stream.Get());
@@ -60,7 +61,7 @@ std::int32_t VisitUserFile(DeviceManager& manager, UserRowTaker take, void* cont
   bool taking = true;
   for (; taking && lines < kMaxUsers && reader.Next(&line); ++lines) {
     UserRowText row;
-    if (ParseUserLine(line, &row)) taking = take(row, context);
+    if (ParseUserLine(line, &row)) taking = taker(row, take);
   }
   // A read error in the lines not looked at fails the whole file, as it
   // fails a table: a table cut short would lose the rest of the accounts at
@@ -70,22 +71,18 @@ std::int32_t VisitUserFile(DeviceManager& manager, UserRowTaker take, void* cont
   return reader.Failed() ? -1 : 0;
 }
 
-std::int32_t ReadUserFile(DeviceManager& manager, UserTable* table) {
+std::int32_t ReadUserFile(const HeldMutex& held, DeviceManager& manager, UserTable* table) {
   table->count = 0;
-  return VisitUserFile(
-      manager,
-      [](const UserRowText& row, void* context) {
-        UserTable* filled = static_cast<UserTable*>(context);
-        UserEntry& entry = filled->entries[filled->count++];
-        memset(&entry, 0, sizeof entry);
-        memcpy(entry.name, row.name, row.nameLength);
-        memcpy(entry.digest, row.digest, row.digestLength);
-        return true;
-      },
-      table);
+  return VisitUserFile(held, manager, [table](const UserRowText& row) {
+    UserEntry& entry = table->entries[table->count++];
+    memset(&entry, 0, sizeof entry);
+    memcpy(entry.name, row.name, row.nameLength);
+    memcpy(entry.digest, row.digest, row.digestLength);
+    return true;
+  });
 }
 
-std::int32_t WriteUserFile(const UserTable* table) {
+std::int32_t WriteUserFile(const HeldMutex&, const UserTable* table) {
   ReplacementFile file(kUserFilePath);
   int count = table->count < 0 ? 0 : table->count > kMaxUsers ? kMaxUsers : table->count;
   // Lines are gathered into chunks: a write per account would cost the
@@ -111,14 +108,12 @@ std::int32_t WriteUserFile(const UserTable* table) {
 
 std::int32_t DeviceManager::LoadUsers(UserTable* table) {
   if (!table) return -1;
-  HeldMutex held(mutex);
-  return ReadUserFile(*this, table);
+  return ReadUserFile(Hold(), *this, table);
 }
 
 std::int32_t DeviceManager::SaveUsers(const UserTable* table) {
   if (!table) return -1;
-  HeldMutex held(mutex);
-  return WriteUserFile(table);
+  return WriteUserFile(Hold(), table);
 }
 
 std::int32_t DeviceManager::ResetUsers(UserTable* table) {

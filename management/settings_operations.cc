@@ -1,6 +1,5 @@
 #include "management/credentials.h"
 #include "store/device_manager.h"
-#include "store/handles.h"
 #include "store/record_file.h"
 
 namespace nolva {
@@ -72,11 +71,11 @@ StatusCode DeviceManager::SetServiceSettings(const char16_t* userName, const cha
   Credentials caller(userName, password);
   if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
   if (!settings) return STATUS_SET_SERVICE_FAILED;
-  HeldMutex held(mutex);
+  const HeldMutex held = Hold();
   OcpSettings stored = {};
-  if (LoadRecordFile(kOcpSettingsFile, &stored) != 0) return STATUS_REFUSED;
+  if (LoadRecordFile(held, kOcpSettingsFile, &stored) != 0) return STATUS_REFUSED;
   if (ServiceRecordClashes(*settings, stored)) return STATUS_REFUSED;
-  return Verdict(StoreRecordFile(kServiceSettingsFile, settings), STATUS_SET_SERVICE_FAILED);
+  return Verdict(StoreRecordFile(held, kServiceSettingsFile, settings), STATUS_SET_SERVICE_FAILED);
 }
 
 StatusCode DeviceManager::GetOcpSettings(const char16_t* userName, const char16_t* password,
@@ -91,11 +90,11 @@ StatusCode DeviceManager::SetOcpSettings(const char16_t* userName, const char16_
   Credentials caller(userName, password);
   if (!AdmitAdmin(*this, caller)) return STATUS_AUTH_FAILED;
   if (!settings) return STATUS_SET_OCP_FAILED;
-  HeldMutex held(mutex);
+  const HeldMutex held = Hold();
   ServiceSettings stored = {};
-  if (LoadRecordFile(kServiceSettingsFile, &stored) != 0) return STATUS_REFUSED;
+  if (LoadRecordFile(held, kServiceSettingsFile, &stored) != 0) return STATUS_REFUSED;
   if (OcpRecordClashes(*settings, stored)) return STATUS_REFUSED;
-  return Verdict(StoreRecordFile(kOcpSettingsFile, settings), STATUS_SET_OCP_FAILED);
+  return Verdict(StoreRecordFile(held, kOcpSettingsFile, settings), STATUS_SET_OCP_FAILED);
 }
 
 }  // namespace nolva

@@ -11,6 +11,8 @@
 
 namespace nolva {
 
+class HeldMutex;
+
 // What the account primitives answer; the numbers are the device's own.
 enum AccountResult : std::int32_t {
   kAccountDone = 0,
@@ -31,9 +33,11 @@ enum NameListResult : std::int32_t {
 };
 
 // The one object of the system: its mutex serialises every access to the
-// device's flash files. Every primitive and operation is a member.
+// device's flash files. Every primitive and operation is a member; each group
+// below names the file that defines it.
 class DeviceManager {
  public:
+  // store/device_manager.cc
   DeviceManager();
   ~DeviceManager();
   DeviceManager(const DeviceManager&) = delete;
@@ -41,7 +45,7 @@ class DeviceManager {
   DeviceManager(DeviceManager&&) = delete;
   DeviceManager& operator=(DeviceManager&&) = delete;
 
-  // Settings store: 0 on success, -1 on failure.
+  // Settings store, store/settings_files.cc: 0 on success, -1 on failure.
   std::int32_t LoadNetworkSettings(NetworkSettings* settings);
   std::int32_t SaveNetworkSettings(const NetworkSettings* settings);
   std::int32_t ResetNetworkSettings(NetworkSettings* settings);
@@ -54,35 +58,49 @@ class DeviceManager {
   // Fills serviceSettings and ocpSettings; the result is the OCP load's.
   std::int32_t LoadSettings();
 
-  // Accounts: an AccountResult; ListUserNames a NameListResult.
+  // Password digest, accounts/password_digest.cc.
   void MakePasswordDigest(char* out, const char* password);
+
+  // User file as a table, accounts/user_file.cc: 0 on success, -1 on failure.
   std::int32_t LoadUsers(UserTable* table);
   std::int32_t SaveUsers(const UserTable* table);
   std::int32_t ResetUsers(UserTable* table);
+
+  // Account primitives, accounts/account_primitives.cc: an AccountResult;
+  // ListUserNames a NameListResult.
   std::int32_t VerifyUser(const char* name, const char* password);
   std::int32_t SetUserPassword(const char* name, const char* newPassword);
   std::int32_t RemoveUser(const char* name);
   std::int32_t AppendUser(const char* name, const char* password);
   std::int32_t ListUserNames(char* text, std::int32_t size);
 
-  // Device primitives. Firmware: 0 done, -1 no partition selected, partition
-  // not usable or a write failed, -2 erase refused; CompareFirmwareImage
-  // gives minus the offset of the first differing byte (-1 at offset 0).
+  // Firmware primitives, management/firmware_update.cc: 0 done, -1 no
+  // partition selected, partition not usable or a write failed, -2 erase
+  // refused; CompareFirmwareImage gives minus the offset of the first
+  // differing byte (-1 at offset 0).
   std::int32_t WriteFirmwareImage(const std::uint8_t* image, std::int32_t length);
   std::int32_t CompareFirmwareImage(const std::uint8_t* image, std::int32_t length);
+
+  // Reboot primitive, management/reboot.cc.
   void ScheduleReboot(std::int32_t seconds);
 
   // Management operations: the caller's user name and password come first.
+  // management/credentials.cc
   StatusCode Login(const char16_t* userName, const char16_t* password);
+  // management/device_info.cc
   StatusCode GetMacAddress(const char16_t* userName, const char16_t* password, char16_t* macText);
   StatusCode GetFirmwareVersions(const char16_t* userName, const char16_t* password,
                                  char16_t* osVersion, char16_t* fsVersion);
+  // management/usb_ports.cc
   StatusCode GetUsbPorts(const char16_t* userName, const char16_t* password, char16_t* portText,
                          std::int32_t capacity);
+  // management/firmware_update.cc
   StatusCode UpdateFirmware(const char16_t* userName, const char16_t* password,
                             const std::uint8_t* image, std::int32_t length);
+  // management/reboot.cc
   StatusCode FactoryReset(const char16_t* userName, const char16_t* password);
   StatusCode Reboot(const char16_t* userName, const char16_t* password);
+  // management/account_operations.cc
   StatusCode ChangePassword(const char16_t* userName, const char16_t* password,
                             const char16_t* accountName, const char16_t* newPassword);
   StatusCode DeleteUser(const char16_t* userName, const char16_t* password,
@@ -91,9 +109,8 @@ class DeviceManager {
                      const char16_t* accountName, const char16_t* newPassword);
   StatusCode ListUsers(const char16_t* userName, const char16_t* password, char16_t* nameList,
                        std::int32_t capacity);
-
-  // Settings operations. The two service records are refused (STATUS_REFUSED)
-  // when two enabled services would share a port.
+  // management/settings_operations.cc. The two service records are refused
+  // (STATUS_REFUSED) when two enabled services would share a port.
   StatusCode SetNetworkSettings(const char16_t* userName, const char16_t* password,
                                 const NetworkSettings* settings);
   StatusCode GetNetworkSettings(const char16_t* userName, const char16_t* password,
@@ -108,16 +125,21 @@ class DeviceManager {
                             OcpSettings* settings);
 
  private:
+  // store/device_manager.cc: the lock, as the proof the store primitives
+  // take. The gate takes it too, so an operation calls Hold after its gate.
+  HeldMutex Hold();
+
   pthread_mutex_t mutex;
 
  public:
+  // Filled by LoadSettings.
   ServiceSettings serviceSettings;
   OcpSettings ocpSettings;
 };
 
-// The USB port text of the hub on bus 1, whole lines only, NUL-terminated
-// within `capacity` bytes. 0, or -1 when the list cannot be read or the
-// capacity holds not even the NUL.
+// USB device list, management/usb_device_list.cc: the USB port text of the
+// hub on bus 1, whole lines only, NUL-terminated within `capacity` bytes. 0,
+// or -1 when the list cannot be read or the capacity holds not even the NUL.
 std::int32_t ReadUsbPorts(char* text, std::int32_t capacity);
 
 }  // namespace nolva

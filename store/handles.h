@@ -1,6 +1,5 @@
 #pragma once
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,7 +15,7 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 
-  // A descriptor of 0 counts as failed, as everywhere on this device.
+  // QUIRK: a descriptor of 0 counts as failed, as everywhere on this device.
   bool IsOpen() const { return fd_ > 0; }
   int Get() const { return fd_; }
 
@@ -51,17 +50,6 @@ class Stream {
 
  private:
   FILE* file_;
-};
-
-class HeldMutex {
- public:
-  explicit HeldMutex(pthread_mutex_t& mutex) : mutex_(mutex) { pthread_mutex_lock(&mutex_); }
-  ~HeldMutex() { pthread_mutex_unlock(&mutex_); }
-  HeldMutex(const HeldMutex&) = delete;
-  HeldMutex& operator=(const HeldMutex&) = delete;
-
- private:
-  pthread_mutex_t& mutex_;
 };
 
 }  // namespace nolva

@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "store/device_manager.h"
-#include "store/handles.h"
 #include "store/record_file.h"
 
 namespace nolva {
@@ -41,65 +40,64 @@ const RecordFile kOcpSettingsFile = {"/flash/nolva_ocp", sizeof(OcpSettings), Fi
 
 namespace {
 
-// Each record's Load, Save and Reset: a null record is refused before the
-// mutex is taken; Reset stores the defaults it filled in.
+// Each record's Load, Save and Reset: a null record is refused; Reset
+// stores the defaults it filled in.
 
-std::int32_t Load(pthread_mutex_t& mutex, const RecordFile& file, void* record) {
+std::int32_t Load(const HeldMutex& held, const RecordFile& file, void* record) {
   if (!record) return -1;
-  HeldMutex held(mutex);
-  return LoadRecordFile(file, record);
+  return LoadRecordFile(held, file, record);
 }
 
-std::int32_t Save(pthread_mutex_t& mutex, const RecordFile& file, const void* record) {
+std::int32_t Save(const HeldMutex& held, const RecordFile& file, const void* record) {
   if (!record) return -1;
-  HeldMutex held(mutex);
-  return StoreRecordFile(file, record);
+  return StoreRecordFile(held, file, record);
 }
 
-std::int32_t Reset(pthread_mutex_t& mutex, const RecordFile& file, void* record) {
+std::int32_t Reset(const HeldMutex& held, const RecordFile& file, void* record) {
   if (!record) return -1;
   file.fillDefaults(record);
-  return Save(mutex, file, record);
+  return StoreRecordFile(held, file, record);
 }
 
 }  // namespace
 
 std::int32_t DeviceManager::LoadNetworkSettings(NetworkSettings* settings) {
-  return Load(mutex, kNetworkSettingsFile, settings);
+  return Load(Hold(), kNetworkSettingsFile, settings);
 }
 std::int32_t DeviceManager::SaveNetworkSettings(const NetworkSettings* settings) {
-  return Save(mutex, kNetworkSettingsFile, settings);
+  return Save(Hold(), kNetworkSettingsFile, settings);
 }
 std::int32_t DeviceManager::ResetNetworkSettings(NetworkSettings* settings) {
-  return Reset(mutex, kNetworkSettingsFile, settings);
+  return Reset(Hold(), kNetworkSettingsFile, settings);
 }
 
 std::int32_t DeviceManager::LoadServiceSettings(ServiceSettings* settings) {
-  return Load(mutex, kServiceSettingsFile, settings);
+  return Load(Hold(), kServiceSettingsFile, settings);
 }
 std::int32_t DeviceManager::SaveServiceSettings(const ServiceSettings* settings) {
-  return Save(mutex, kServiceSettingsFile, settings);
+  return Save(Hold(), kServiceSettingsFile, settings);
 }
 std::int32_t DeviceManager::ResetServiceSettings(ServiceSettings* settings) {
-  return Reset(mutex, kServiceSettingsFile, settings);
+  return Reset(Hold(), kServiceSettingsFile, settings);
 }
 
 std::int32_t DeviceManager::LoadOcpSettings(OcpSettings* settings) {
-  return Load(mutex, kOcpSettingsFile, settings);
+  return Load(Hold(), kOcpSettingsFile, settings);
 }
 std::int32_t DeviceManager::SaveOcpSettings(const OcpSettings* settings) {
-  return Save(mutex, kOcpSettingsFile, settings);
+  return Save(Hold(), kOcpSettingsFile, settings);
 }
 std::int32_t DeviceManager::ResetOcpSettings(OcpSettings* settings) {
-  return Reset(mutex, kOcpSettingsFile, settings);
+  return Reset(Hold(), kOcpSettingsFile, settings);
 }
 
 // Both loads under one hold: concurrent calls never write the members at the
-// same time, and the pair they show was stored together.
+// same time, and the pair they show was stored together. QUIRK: the result
+// is the OCP load's; a failed service load is not reported.
 std::int32_t DeviceManager::LoadSettings() {
-  HeldMutex held(mutex);
-  LoadRecordFile(kServiceSettingsFile, &serviceSettings);
-  return LoadRecordFile(kOcpSettingsFile, &ocpSettings);
+  const HeldMutex held = Hold();
+  LoadRecordFile(held, kServiceSettingsFile, &serviceSettings);
+  return LoadRecordFile(held, kOcpSettingsFile, &ocpSettings);
 }
 
 }  // namespace nolva

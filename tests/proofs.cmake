@@ -24,3 +24,16 @@ set_tests_properties(Resources.HeapCheckCatchesAnAllocatingLibrary PROPERTIES
 
 # Threads on one manager: the ThreadSanitizer stage runs it (ctest -L stress).
 nolva_add_test(stress_test stress_test.cc LIBS nolva::core LABELS stress)
+
+# The lock rule lives in the types: each snippet compiles as written and
+# fails to compile, with the diagnostic named, once it breaks the rule.
+foreach(rule store_without_proof hold_outside_manager)
+  set(compile ${CMAKE_CXX_COMPILER} -std=c++17 -fsyntax-only -I${PROJECT_SOURCE_DIR}
+              ${CMAKE_CURRENT_SOURCE_DIR}/lock_rule/${rule}.cc)
+  add_test(NAME LockRule.${rule}.kept COMMAND ${compile})
+  add_test(NAME LockRule.${rule}.broken COMMAND ${compile} -DBREAK_RULE)
+endforeach()
+set_tests_properties(LockRule.store_without_proof.broken PROPERTIES
+  PASS_REGULAR_EXPRESSION "HeldMutex.*pthread_mutex_t|pthread_mutex_t.*HeldMutex")
+set_tests_properties(LockRule.hold_outside_manager.broken PROPERTIES
+  PASS_REGULAR_EXPRESSION "private")
