@@ -41,15 +41,16 @@ bool MakeEraseRequest(const mtd_info_user& info, std::int32_t length, erase_info
 
 std::int32_t DeviceManager::WriteFirmwareImage(const std::uint8_t* image, std::int32_t length) {
   const char* partition = PartitionFor(image, length);
-  if (!partition) return -1;
+  if (!partition) return kFirmwareWriteFailed;
   FileDescriptor device(open(partition, O_RDWR | O_SYNC | O_CLOEXEC));
-  if (!device.IsOpen()) return -1;
+  if (!device.IsOpen()) return kFirmwareWriteFailed;
   mtd_info_user info;
   memset(&info, 0, sizeof info);
-  if (ioctl(device.Get(), MEMGETINFO, &info) < 0 || info.erasesize == 0) return -1;
+  if (ioctl(device.Get(), MEMGETINFO, &info) < 0 || info.erasesize == 0)
+    return kFirmwareWriteFailed;
   erase_info_user erase;
-  if (!MakeEraseRequest(info, length, &erase)) return -2;
-  if (ioctl(device.Get(), MEMERASE, &erase) < 0) return -2;
+  if (!MakeEraseRequest(info, length, &erase)) return kFirmwareEraseRefused;
+  if (ioctl(device.Get(), MEMERASE, &erase) < 0) return kFirmwareEraseRefused;
   usleep(kEraseSettleMicroseconds);
 
   const std::uint64_t chunk = std::uint64_t{info.erasesize} * kBlocksPerWrite;
@@ -58,10 +59,10 @@ std::int32_t DeviceManager::WriteFirmwareImage(const std::uint8_t* image, std::i
     const std::size_t count = static_cast<std::size_t>(left < chunk ? left : chunk);
     const ssize_t written = write(device.Get(), image + offset, count);
     // A write that takes nothing would be offered the same bytes forever.
-    if (written <= 0) return -1;
+    if (written <= 0) return kFirmwareWriteFailed;
     offset += static_cast<std::int32_t>(written);
   }
-  return 0;
+  return kFirmwareWritten;
 }
 
 std::int32_t DeviceManager::CompareFirmwareImage(const std::uint8_t* image, std::int32_t length) {

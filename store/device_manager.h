@@ -32,6 +32,14 @@ enum NameListResult : std::int32_t {
   kNameListUnreadable = -2,
 };
 
+// What WriteFirmwareImage answers; the numbers are the device's own.
+enum FirmwareWriteResult : std::int32_t {
+  kFirmwareWritten = 0,
+  // No partition selected, the partition not usable, or a write failed.
+  kFirmwareWriteFailed = -1,
+  kFirmwareEraseRefused = -2,
+};
+
 // The one object of the system: its mutex serialises every access to the
 // device's flash files. Every primitive and operation is a member; each group
 // below names the file that defines it.
@@ -74,10 +82,10 @@ class DeviceManager {
   std::int32_t AppendUser(const char* name, const char* password);
   std::int32_t ListUserNames(char* text, std::int32_t size);
 
-  // Firmware primitives, management/firmware_update.cc: 0 done, -1 no
-  // partition selected, partition not usable or a write failed, -2 erase
-  // refused; CompareFirmwareImage gives minus the offset of the first
-  // differing byte (-1 at offset 0).
+  // Firmware primitives, management/firmware_update.cc: WriteFirmwareImage
+  // a FirmwareWriteResult; CompareFirmwareImage 0 when the partition holds
+  // the image, else minus the offset of the first differing byte (-1 at
+  // offset 0) or -1 when the partition cannot be read.
   std::int32_t WriteFirmwareImage(const std::uint8_t* image, std::int32_t length);
   std::int32_t CompareFirmwareImage(const std::uint8_t* image, std::int32_t length);
 
