@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "board/board_control.h"
-#include "board/board_summary.h"
+#include "board/control/board_control.h"
+#include "board/tool/board_summary.h"
 
 namespace fs = std::filesystem;
 using namespace nolva::board;

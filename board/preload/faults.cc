@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {

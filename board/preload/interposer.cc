@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "board/open_flags.h"
-#include "board/power_cut.h"
-#include "board/sim.h"
+#include "board/preload/open_flags.h"
+#include "board/preload/power_cut.h"
+#include "board/preload/sim.h"
 
 #define NOLVA_ENTRY extern "C" __attribute__((visibility("default")))
 

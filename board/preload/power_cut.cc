@@ -1,7 +1,7 @@
 // The power cut fault: counts the steps that reach the flash, keeps the list
 // of files with unsynced writes, and at the due step drops those writes and
 // kills the process.
-#include "board/power_cut.h"
+#include "board/preload/power_cut.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 

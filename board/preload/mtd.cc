@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/power_cut.h"
-#include "board/sim.h"
+#include "board/preload/power_cut.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {

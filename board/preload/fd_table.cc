@@ -6,7 +6,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {
