@@ -64,13 +64,17 @@ const char* MapPath(const char* path, Mapping* m) {
 }
 
 void Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogV(format, args);
+  va_end(args);
+}
+
+void LogV(const char* format, va_list args) {
   char board[kPathMax];
   RequireBoard(board, sizeof board);
   char line[2 * kPathMax + 64];
-  va_list args;
-  va_start(args, format);
   const int n = std::vsnprintf(line, sizeof line - 1, format, args);
-  va_end(args);
   if (n < 0) return;
   std::size_t len =
       static_cast<std::size_t>(n) < sizeof line - 1 ? static_cast<std::size_t>(n) : sizeof line - 2;

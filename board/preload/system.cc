@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/preload/power_cut.h"
 #include "board/preload/sim.h"
 
 namespace nolva::board::sim {
@@ -103,8 +102,8 @@ int RemoveNolvaFiles(const char* board, const char*) {
     char host[2 * kPathMax];
     std::snprintf(device, sizeof device, "/flash/%s", entry->d_name);
     std::snprintf(host, sizeof host, "%s/%s", dirPath, entry->d_name);
-    PowerStep(Area::Flash, FlashStep::Remove, device);
-    if (CheckFault(kUnlink, Area::Flash, device) != 0 || NOLVA_REAL(unlink)(host) != 0) status = 1;
+    if (Step(Event::Remove, {Area::Flash, device}) != 0 || NOLVA_REAL(unlink)(host) != 0)
+      status = 1;
   }
   closedir(dir);
   return ExitStatus(status);
@@ -131,8 +130,7 @@ int RemoveOcpDir(const char* board, const char*) {
   char host[kPathMax + 16];
   std::snprintf(host, sizeof host, "%s/flash/ocp", board);
   if (NOLVA_REAL(access)(host, F_OK) != 0) return ExitStatus(0);
-  PowerStep(Area::Flash, FlashStep::Remove, "/flash/ocp");
-  if (CheckFault(kUnlink, Area::Flash, "/flash/ocp") != 0) return ExitStatus(1);
+  if (Step(Event::Remove, {Area::Flash, "/flash/ocp"}) != 0) return ExitStatus(1);
   return ExitStatus(RemoveTree(host) ? 0 : 1);
 }
 
