@@ -275,6 +275,10 @@ int Ioctl(int fd, unsigned long request, void* arg, IoctlFn real) {
 
 }  // namespace
 
+// The entries name their parameters for what they hold, not as glibc's
+// headers spell them.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
+
 // --- opening ---------------------------------------------------------------
 
 NOLVA_ENTRY int open(const char* path, int flags, ...) {
@@ -327,10 +331,12 @@ NOLVA_ENTRY int __openat64_2(int dirfd, const char* path, int flags) {
 }
 
 NOLVA_ENTRY int creat(const char* path, mode_t mode) {
+  // NOLINTNEXTLINE(android-cloexec-open): creat(2) leaves the descriptor open across exec
   return open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
 }
 
 NOLVA_ENTRY int creat64(const char* path, mode_t mode) {
+  // NOLINTNEXTLINE(android-cloexec-open): creat(2) leaves the descriptor open across exec
   return open64(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
 }
 
@@ -541,3 +547,5 @@ __attribute__((constructor)) static void RequireBoardAtLoad() {
   sim::RequireBoard(board, sizeof board);
 }
 #endif
+
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)

@@ -1,5 +1,5 @@
 // Internals of the simulated board shared by the interposer's files.
-// Everything here reaches libc through Real(), never through the
+// Everything here reaches libc through NOLVA_REAL, never through the
 // interposed entries, so the board's own bookkeeping is never simulated.
 #pragma once
 

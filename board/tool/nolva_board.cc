@@ -44,6 +44,7 @@ int Usage(const std::string& problem) {
 bool ParseMac(const std::string& text, unsigned char mac[6]) {
   unsigned b[6];
   char tail;
+  // NOLINTNEXTLINE(cert-err34-c): two hex digits a byte cannot overflow
   if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4],
                   &b[5], &tail) != 6 ||
       text.size() != 17)
