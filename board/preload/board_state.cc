@@ -71,8 +71,6 @@ void Log(const char* format, ...) {
 }
 
 void LogV(const char* format, va_list args) {
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
   char line[2 * kPathMax + 64];
   const int n = std::vsnprintf(line, sizeof line - 1, format, args);
   if (n < 0) return;
@@ -80,7 +78,7 @@ void LogV(const char* format, va_list args) {
       static_cast<std::size_t>(n) < sizeof line - 1 ? static_cast<std::size_t>(n) : sizeof line - 2;
   line[len++] = '\n';
   char logPath[kPathMax + 8];
-  std::snprintf(logPath, sizeof logPath, "%s/log", board);
+  BoardFile(logPath, sizeof logPath, "/log");
   const int saved = errno;
   const int fd = NOLVA_REAL(open)(logPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) {
@@ -89,6 +87,17 @@ void LogV(const char* format, va_list args) {
     NOLVA_REAL(close)(fd);
   }
   errno = saved;
+}
+
+void BoardFile(char* out, std::size_t size, const char* format, ...) {
+  char board[kPathMax];
+  RequireBoard(board, sizeof board);
+  const int n = std::snprintf(out, size, "%s", board);
+  if (n < 0 || static_cast<std::size_t>(n) >= size) return;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(out + n, size - static_cast<std::size_t>(n), format, args);
+  va_end(args);
 }
 
 bool ReadSmallFile(const char* path, char* out, std::size_t size) {

@@ -58,10 +58,8 @@ int HardwareAddress(int fd, void* arg) {
   }
   Log("ioctl SIOCGIFHWADDR %s", name);
   if (std::strcmp(name, "eth0") != 0) return Fail(ENODEV);
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
   char path[kPathMax + 16];
-  std::snprintf(path, sizeof path, "%s/eth0/hwaddr", board);
+  BoardFile(path, sizeof path, "/eth0/hwaddr");
   char text[64];
   unsigned bytes[6];
   if (!ReadSmallFile(path, text, sizeof text)) return Fail(ENODEV);

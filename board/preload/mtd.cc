@@ -30,10 +30,8 @@ struct Geometry {
 };
 
 bool ReadGeometry(Geometry* geometry) {
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
   char path[kPathMax + 16];
-  std::snprintf(path, sizeof path, "%s/mtd-geometry", board);
+  BoardFile(path, sizeof path, "/mtd-geometry");
   char text[64];
   unsigned long long size = 0;
   unsigned long long eraseSize = 0;

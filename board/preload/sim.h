@@ -125,6 +125,11 @@ inline constexpr off64_t kAtPosition = -1;
 
 int EmulateSystem(const char* command);
 
+// The host path of a file inside the active board: its directory, then
+// what `format` makes (starting with '/'). Stops the process without a board.
+void BoardFile(char* out, std::size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // Small file helpers on host paths inside the board.
 bool ReadSmallFile(const char* path, char* out, std::size_t size);
 bool WriteSmallFile(const char* path, const char* text);

@@ -91,9 +91,7 @@ struct FaultFile {
   char value[32];
 
   bool Read(const char* name) {
-    char board[kPathMax];
-    RequireBoard(board, sizeof board);
-    std::snprintf(path, sizeof path, "%s/faults/%s", board, name);
+    BoardFile(path, sizeof path, "/faults/%s", name);
     return ReadSmallFile(path, value, sizeof value);
   }
   bool Numbered() const { return value[0] >= '0' && value[0] <= '9'; }
@@ -213,11 +211,9 @@ void NextList(const char* list, Event event, const char* device, const char* to,
 
 // What the cache held is gone: each listed file is left empty.
 void DropUnsynced(const char* list) {
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
   ForEachLine(list, [&](const char* line, std::size_t n) {
     char host[2 * kPathMax];
-    std::snprintf(host, sizeof host, "%s%.*s", board, static_cast<int>(n), line);
+    BoardFile(host, sizeof host, "%.*s", static_cast<int>(n), line);
     if (n > 0 && truncate(host, 0) == 0) Log("power-cut lost %.*s", static_cast<int>(n), line);
   });
 }
