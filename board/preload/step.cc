@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "board/preload/sim.h"
 
@@ -33,7 +34,8 @@ constexpr std::size_t kFaultPathMax = kPathMax + 64;
 // unsynced writes.
 constexpr std::size_t kCutStateMax = 8192;
 
-// A power cut's line and a fault's line have always named two steps apart.
+// How the log names each event, in the order of Event: a power cut's line
+// and a fault's line spell a sync and a removal differently.
 struct EventNames {
   const char* cut;
   const char* fault;
@@ -43,6 +45,9 @@ constexpr EventNames kEventNames[] = {
     {"close", "close"}, {"rename", "rename"}, {"remove", "unlink"},   {"chmod", "chmod"},
     {"mkdir", "mkdir"}, {"erase", "erase"},   {"getinfo", "getinfo"},
 };
+
+static_assert(std::size(kEventNames) == static_cast<std::size_t>(Event::GetInfo) + 1,
+              "one pair of names for each event");
 
 const EventNames& NamesOf(Event event) {
   return kEventNames[static_cast<unsigned>(event)];
