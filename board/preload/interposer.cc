@@ -44,9 +44,8 @@ const char* Shown(const Mapping& m, const char* path) {
 }
 
 // The area of a board descriptor's device path.
-std::optional<Area> AreaOf(const char* device) {
-  const nolva::board::MappedPath* row = nolva::board::FindMappedPath(device);
-  return row ? std::optional<Area>(row->area) : std::nullopt;
+std::optional<Area> DeviceArea(const char* device) {
+  return sim::AreaOf(nolva::board::FindMappedPath(device));
 }
 
 // Opens a board path and tracks the result.
@@ -149,7 +148,7 @@ int BoardClose(int fd) {
   if (kind == Kind::None) return NOLVA_REAL(close)(fd);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  sim::Step(Event::Close, {AreaOf(device), device});
+  sim::Step(Event::Close, {DeviceArea(device), device});
   sim::Untrack(fd);
   const int result = NOLVA_REAL(close)(fd);
   sim::Log("close %s", device);
@@ -162,7 +161,7 @@ int BoardSync(int fd, const char* name, Sync sync) {
   if (kind == Kind::None) return sync();
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  if (const int error = sim::Step(Event::Sync, {AreaOf(device), device}, "%s %s", name, device))
+  if (const int error = sim::Step(Event::Sync, {DeviceArea(device), device}, "%s %s", name, device))
     return Fail(error);
   return sync();
 }

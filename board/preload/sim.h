@@ -50,12 +50,17 @@ bool ActiveBoard(char* dir, std::size_t size);
 // ActiveBoard or stop the process: nothing may fall through to the host.
 void RequireBoard(char* dir, std::size_t size);
 
+// The area a path lies in; none for a host path (row nullptr).
+inline std::optional<Area> AreaOf(const MappedPath* row) {
+  return row ? std::optional<Area>(row->area) : std::nullopt;
+}
+
 struct Mapping {
   const MappedPath* row = nullptr;  // nullptr: a host path
   char device[kPathMax];            // normalised device path
   char host[kPathMax];              // the same inside the board
 
-  std::optional<Area> area() const { return row ? std::optional<Area>(row->area) : std::nullopt; }
+  std::optional<Area> area() const { return AreaOf(row); }
 };
 // The path to hand to libc: `path` itself for host paths, m->host for board
 // paths, nullptr (errno set) when the board path does not fit.
