@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "bench/floors.h"
-#include "board/board_control.h"
-#include "board/process_board.h"
+#include "board/control/board_control.h"
+#include "board/control/process_board.h"
 #include "tests/support/operations.h"
 
 namespace nolva::bench {

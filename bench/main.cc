@@ -10,7 +10,7 @@
 #include <string>
 
 #include "bench/cases.h"
-#include "board/process_board.h"
+#include "board/control/process_board.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "board/board_control.h"
-#include "board/process_board.h"
+#include "board/control/board_control.h"
+#include "board/control/process_board.h"
 #include "fuzz/fuzz_check.h"
 #include "nolvad/errors.h"
 #include "nolvad/service.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "board/board_control.h"
-#include "board/process_board.h"
+#include "board/control/board_control.h"
+#include "board/control/process_board.h"
 #include "fuzz/fuzz_check.h"
 #include "store/device_manager.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "board/process_board.h"
+#include "board/control/process_board.h"
 #include "fuzz/fuzz_check.h"
 #include "store/device_manager.h"
 

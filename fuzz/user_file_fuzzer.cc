@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "accounts/user_file.h"
-#include "board/process_board.h"
+#include "board/control/process_board.h"
 #include "fuzz/fuzz_check.h"
 #include "store/device_manager.h"
 

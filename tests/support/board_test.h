@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "board/board_control.h"
+#include "board/control/board_control.h"
 
 namespace nolva::test {
 

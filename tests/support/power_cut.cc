@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "board/board_control.h"
+#include "board/control/board_control.h"
 
 namespace nolva::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "board/board_control.h"
+#include "board/control/board_control.h"
 #include "tests/support/board_test.h"
 
 extern "C" int nolva_board_active(void);

@@ -12,18 +12,18 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
-#include <initializer_list>
+#include <cstring>
+#include <optional>
 
-#include "board/open_flags.h"
-#include "board/power_cut.h"
-#include "board/sim.h"
+#include "board/preload/open_flags.h"
+#include "board/preload/sim.h"
 
 #define NOLVA_ENTRY extern "C" __attribute__((visibility("default")))
 
 namespace sim = nolva::board::sim;
 using nolva::board::Area;
+using sim::Event;
 using sim::Fail;
-using sim::FlashStep;
 using sim::Kind;
 using sim::Mapping;
 using sim::WantsWrite;
@@ -43,7 +43,12 @@ const char* Shown(const Mapping& m, const char* path) {
   return m.row ? m.device : path;
 }
 
-// Opens a board path after logging and fault checks, and tracks the result.
+// The area of a board descriptor's device path.
+std::optional<Area> DeviceArea(const char* device) {
+  return sim::AreaOf(nolva::board::FindMappedPath(device));
+}
+
+// Opens a board path and tracks the result.
 int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   const Area area = m.row->area;
   const bool creatable = area == Area::Flash || area == Area::Network || area == Area::Tmp;
@@ -69,18 +74,19 @@ int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   return fd;
 }
 
+Event OpenEvent(int flags) {
+  return WantsWrite(flags) ? Event::Open : Event::Read;
+}
+
 int OpenBoard(const Mapping& m, int flags, mode_t mode) {
   char text[160];
   sim::FlagsText(flags, text, sizeof text);
+  const std::size_t len = std::strlen(text);
   if (Creates(flags))
-    sim::Log("open %s %s %04o", m.device, text, static_cast<unsigned>(mode));
-  else
-    sim::Log("open %s %s", m.device, text);
-  if (WantsWrite(flags)) {
-    sim::PowerStep(m.row->area, FlashStep::Open, m.device);
-    if (const int error = sim::CheckFault(sim::kOpenWrite, m.row->area, m.device))
-      return Fail(error);
-  }
+    std::snprintf(text + len, sizeof text - len, " %04o", static_cast<unsigned>(mode));
+  if (const int error =
+          sim::Step(OpenEvent(flags), {m.area(), m.device}, "open %s %s", m.device, text))
+    return Fail(error);
   return OpenTracked(m, flags, mode);
 }
 
@@ -102,9 +108,7 @@ ssize_t BoardWrite(int fd, const void* data, size_t size) {
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
   if (kind == Kind::FlashFile) {
-    sim::PowerStep(Area::Flash, FlashStep::Write, device);
-    if (const int error = sim::CheckFault(sim::kWrite, Area::Flash, device, &size))
-      return Fail(error);
+    if (const int error = sim::Step(Event::Write, {Area::Flash, device, &size})) return Fail(error);
   }
   const ssize_t written = NOLVA_REAL(write)(fd, data, size);
   if (written >= 0) sim::Log("write %s %zd", device, written);
@@ -144,8 +148,7 @@ int BoardClose(int fd) {
   if (kind == Kind::None) return NOLVA_REAL(close)(fd);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  if (kind == Kind::FlashFile || kind == Kind::FlashDir)
-    sim::PowerStep(Area::Flash, FlashStep::Close, device);
+  sim::Step(Event::Close, {DeviceArea(device), device});
   sim::Untrack(fd);
   const int result = NOLVA_REAL(close)(fd);
   sim::Log("close %s", device);
@@ -158,11 +161,8 @@ int BoardSync(int fd, const char* name, Sync sync) {
   if (kind == Kind::None) return sync();
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  sim::Log("%s %s", name, device);
-  if (kind == Kind::FlashFile || kind == Kind::FlashDir) {
-    sim::PowerStep(Area::Flash, FlashStep::Sync, device);
-    if (const int error = sim::CheckFault(sim::kFsync, Area::Flash, device)) return Fail(error);
-  }
+  if (const int error = sim::Step(Event::Sync, {DeviceArea(device), device}, "%s %s", name, device))
+    return Fail(error);
   return sync();
 }
 
@@ -193,14 +193,13 @@ int CookieClose(void* cookie) {
 }
 
 FILE* OpenBoardStream(const Mapping& m, const char* mode) {
-  sim::Log("open %s %s", m.device, mode);
   const int flags = sim::ModeFlags(mode);
-  if (!WantsWrite(flags)) return NOLVA_REAL(fopen)(m.host, mode);
-  sim::PowerStep(m.row->area, FlashStep::Open, m.device);
-  if (const int error = sim::CheckFault(sim::kOpenWrite, m.row->area, m.device)) {
+  if (const int error =
+          sim::Step(OpenEvent(flags), {m.area(), m.device}, "open %s %s", m.device, mode)) {
     errno = error;
     return nullptr;
   }
+  if (!WantsWrite(flags)) return NOLVA_REAL(fopen)(m.host, mode);
   const int fd = OpenTracked(m, flags, 0666);
   if (fd < 0) return nullptr;
   const cookie_io_functions_t io = {CookieRead, CookieWrite, CookieSeek, CookieClose};
@@ -218,16 +217,20 @@ FILE* OpenStream(const char* path, const char* mode, PassThrough passThrough) {
   return passThrough();
 }
 
-// A path operation that changes the board: logged, fault-checked, mapped.
+// A path operation that changes the board: one step, logged as "WHAT DEVICE"
+// (and the new mode, when it sets one), then the call on the mapped path.
 template <typename Call>
-int Change(sim::FaultOp op, const char* path, const char* what, Call call) {
+int Change(Event event, const char* path, const char* what, Call call,
+           std::optional<mode_t> mode = std::nullopt) {
   Mapping m;
   const char* mapped = sim::MapPath(path, &m);
   if (mapped == nullptr) return -1;
   if (m.row != nullptr) {
-    sim::Log("%s %s", what, m.device);
-    sim::PowerStep(m.row->area, FlashStep::Remove, m.device);
-    if (const int error = sim::CheckFault(op, m.row->area, m.device)) return Fail(error);
+    char shownMode[16] = "";
+    if (mode) std::snprintf(shownMode, sizeof shownMode, " %04o", static_cast<unsigned>(*mode));
+    if (const int error =
+            sim::Step(event, {m.area(), m.device}, "%s %s%s", what, m.device, shownMode))
+      return Fail(error);
   }
   return call(mapped);
 }
@@ -250,14 +253,9 @@ int RenamePaths(const char* from, const char* to, Call call) {
   const char* mappedTo = sim::MapPath(to, &b);
   if (mappedTo == nullptr) return -1;
   if (a.row == nullptr && b.row == nullptr) return call(from, to);
-  sim::Log("rename %s %s", Shown(a, from), Shown(b, to));
-  const bool flash = (a.row && a.row->area == Area::Flash) || (b.row && b.row->area == Area::Flash);
-  if (flash) sim::PowerStep(Area::Flash, FlashStep::Rename, Shown(a, from), Shown(b, to));
-  for (const Mapping* m : {&a, &b}) {
-    if (m->row == nullptr) continue;
-    if (const int error = sim::CheckFault(sim::kRename, m->row->area, m->device))
-      return Fail(error);
-  }
+  const sim::Target names = {a.area(), Shown(a, from), nullptr, b.area(), Shown(b, to)};
+  if (const int error = sim::Step(Event::Rename, names, "rename %s %s", names.device, names.to))
+    return Fail(error);
   return call(mappedFrom, mappedTo);
 }
 
@@ -275,6 +273,10 @@ int Ioctl(int fd, unsigned long request, void* arg, IoctlFn real) {
 }
 
 }  // namespace
+
+// The entries name their parameters for what they hold, not as glibc's
+// headers spell them.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 
 // --- opening ---------------------------------------------------------------
 
@@ -328,10 +330,12 @@ NOLVA_ENTRY int __openat64_2(int dirfd, const char* path, int flags) {
 }
 
 NOLVA_ENTRY int creat(const char* path, mode_t mode) {
+  // NOLINTNEXTLINE(android-cloexec-open): creat(2) leaves the descriptor open across exec
   return open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
 }
 
 NOLVA_ENTRY int creat64(const char* path, mode_t mode) {
+  // NOLINTNEXTLINE(android-cloexec-open): creat(2) leaves the descriptor open across exec
   return open64(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
 }
 
@@ -362,44 +366,30 @@ NOLVA_ENTRY int renameat(int fromDir, const char* from, int toDir, const char* t
 }
 
 NOLVA_ENTRY int unlink(const char* path) noexcept {
-  return Change(sim::kUnlink, path, "unlink", [](const char* p) { return NOLVA_REAL(unlink)(p); });
+  return Change(Event::Remove, path, "unlink", [](const char* p) { return NOLVA_REAL(unlink)(p); });
 }
 
 NOLVA_ENTRY int unlinkat(int dirfd, const char* path, int flags) noexcept {
-  return Change(sim::kUnlink, path, "unlink",
+  return Change(Event::Remove, path, "unlink",
                 [&](const char* p) { return NOLVA_REAL(unlinkat)(dirfd, p, flags); });
 }
 
 NOLVA_ENTRY int remove(const char* path) noexcept {
-  return Change(sim::kUnlink, path, "remove", [](const char* p) { return NOLVA_REAL(remove)(p); });
+  return Change(Event::Remove, path, "remove", [](const char* p) { return NOLVA_REAL(remove)(p); });
 }
 
 NOLVA_ENTRY int rmdir(const char* path) noexcept {
-  return Change(sim::kUnlink, path, "rmdir", [](const char* p) { return NOLVA_REAL(rmdir)(p); });
+  return Change(Event::Remove, path, "rmdir", [](const char* p) { return NOLVA_REAL(rmdir)(p); });
 }
 
 NOLVA_ENTRY int chmod(const char* path, mode_t mode) noexcept {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return -1;
-  if (m.row != nullptr) {
-    sim::Log("chmod %s %04o", m.device, static_cast<unsigned>(mode));
-    sim::PowerStep(m.row->area, FlashStep::Chmod, m.device);
-    if (const int error = sim::CheckFault(sim::kChmod, m.row->area, m.device)) return Fail(error);
-  }
-  return NOLVA_REAL(chmod)(mapped, mode);
+  return Change(
+      Event::Chmod, path, "chmod", [&](const char* p) { return NOLVA_REAL(chmod)(p, mode); }, mode);
 }
 
 NOLVA_ENTRY int mkdir(const char* path, mode_t mode) noexcept {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return -1;
-  if (m.row != nullptr) {
-    sim::Log("mkdir %s %04o", m.device, static_cast<unsigned>(mode));
-    sim::PowerStep(m.row->area, FlashStep::Mkdir, m.device);
-    if (const int error = sim::CheckFault(sim::kMkdir, m.row->area, m.device)) return Fail(error);
-  }
-  return NOLVA_REAL(mkdir)(mapped, mode);
+  return Change(
+      Event::Mkdir, path, "mkdir", [&](const char* p) { return NOLVA_REAL(mkdir)(p, mode); }, mode);
 }
 
 NOLVA_ENTRY int access(const char* path, int how) noexcept {
@@ -556,3 +546,5 @@ __attribute__((constructor)) static void RequireBoardAtLoad() {
   sim::RequireBoard(board, sizeof board);
 }
 #endif
+
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)

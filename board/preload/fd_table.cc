@@ -6,7 +6,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {
@@ -37,8 +37,9 @@ bool Track(int fd, Kind kind, const char* device) {
   Slot* slot = Find(fd);
   for (int i = 0; slot == nullptr && i < kSlots; ++i)
     if (slots[i].fd.load(std::memory_order_relaxed) < 0) slot = &slots[i];
-  if (slot == nullptr || std::strlen(device) >= kDeviceMax) return false;
-  std::strcpy(slot->device, device);
+  const std::size_t length = std::strlen(device);
+  if (slot == nullptr || length >= kDeviceMax) return false;
+  std::memcpy(slot->device, device, length + 1);
   slot->kind.store(static_cast<unsigned char>(kind), std::memory_order_relaxed);
   slot->fd.store(fd, std::memory_order_release);
   return true;

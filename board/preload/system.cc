@@ -12,8 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/power_cut.h"
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {
@@ -47,14 +46,14 @@ bool IsAssignable(const unsigned char (&mac)[6]) {
   return false;
 }
 
-int SetMac(const char* board, const char* args) {
+int SetMac(const char* args) {
   unsigned char mac[6];
   if (!ParseMac(args, mac)) {
     Say(2, "ifconfig: invalid hardware address\n");
     return ExitStatus(1);
   }
   char path[kPathMax + 16];
-  std::snprintf(path, sizeof path, "%s/eth0", board);
+  BoardFile(path, sizeof path, "/eth0");
   if (NOLVA_REAL(access)(path, F_OK) != 0) {
     Say(2, "ifconfig: SIOCSIFHWADDR: No such device\n");
     return ExitStatus(1);
@@ -64,15 +63,15 @@ int SetMac(const char* board, const char* args) {
     return ExitStatus(1);
   }
   char text[32];
-  std::snprintf(path, sizeof path, "%s/eth0/hwaddr", board);
+  BoardFile(path, sizeof path, "/eth0/hwaddr");
   std::snprintf(text, sizeof text, "%s\n", args);
   return ExitStatus(WriteSmallFile(path, text) ? 0 : 1);
 }
 
-int CatInterfaces(const char* board, const char*) {
+int CatInterfaces(const char*) {
   std::fflush(stdout);
   char path[kPathMax + 32];
-  std::snprintf(path, sizeof path, "%s/etc/network/interfaces", board);
+  BoardFile(path, sizeof path, "/etc/network/interfaces");
   const int fd = NOLVA_REAL(open)(path, O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     Say(2, "cat: /etc/network/interfaces: No such file or directory\n");
@@ -86,14 +85,14 @@ int CatInterfaces(const char* board, const char*) {
   return ExitStatus(0);
 }
 
-int Recorded(const char*, const char*) {
+int Recorded(const char*) {
   return ExitStatus(0);
 }
 
 // rm -f /flash/nolva_*: regular files only, as rm without -r would.
-int RemoveNolvaFiles(const char* board, const char*) {
+int RemoveNolvaFiles(const char*) {
   char dirPath[kPathMax + 8];
-  std::snprintf(dirPath, sizeof dirPath, "%s/flash", board);
+  BoardFile(dirPath, sizeof dirPath, "/flash");
   DIR* dir = NOLVA_REAL(opendir)(dirPath);
   if (dir == nullptr) return ExitStatus(0);
   int status = 0;
@@ -103,8 +102,8 @@ int RemoveNolvaFiles(const char* board, const char*) {
     char host[2 * kPathMax];
     std::snprintf(device, sizeof device, "/flash/%s", entry->d_name);
     std::snprintf(host, sizeof host, "%s/%s", dirPath, entry->d_name);
-    PowerStep(Area::Flash, FlashStep::Remove, device);
-    if (CheckFault(kUnlink, Area::Flash, device) != 0 || NOLVA_REAL(unlink)(host) != 0) status = 1;
+    if (Step(Event::Remove, {Area::Flash, device}) != 0 || NOLVA_REAL(unlink)(host) != 0)
+      status = 1;
   }
   closedir(dir);
   return ExitStatus(status);
@@ -127,12 +126,11 @@ bool RemoveTree(const char* path) {
   return NOLVA_REAL(rmdir)(path) == 0 && ok;
 }
 
-int RemoveOcpDir(const char* board, const char*) {
+int RemoveOcpDir(const char*) {
   char host[kPathMax + 16];
-  std::snprintf(host, sizeof host, "%s/flash/ocp", board);
+  BoardFile(host, sizeof host, "/flash/ocp");
   if (NOLVA_REAL(access)(host, F_OK) != 0) return ExitStatus(0);
-  PowerStep(Area::Flash, FlashStep::Remove, "/flash/ocp");
-  if (CheckFault(kUnlink, Area::Flash, "/flash/ocp") != 0) return ExitStatus(1);
+  if (Step(Event::Remove, {Area::Flash, "/flash/ocp"}) != 0) return ExitStatus(1);
   return ExitStatus(RemoveTree(host) ? 0 : 1);
 }
 
@@ -160,9 +158,9 @@ void RecordReboot(const char* steps, std::size_t length) {
 }
 
 // /bin/sh SCRIPT &: the background shell runs the script as it stands now.
-int RunRebootScript(const char* board, const char*) {
+int RunRebootScript(const char*) {
   char host[kPathMax + 32];
-  std::snprintf(host, sizeof host, "%s/tmp/.nolva_reboot", board);
+  BoardFile(host, sizeof host, "/tmp/.nolva_reboot");
   const int fd = NOLVA_REAL(open)(host, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
   if (fd < 0) {
     Log("reboot not scheduled: /tmp/.nolva_reboot cannot be read");
@@ -176,7 +174,7 @@ int RunRebootScript(const char* board, const char*) {
 }
 
 // (sleep N; /sbin/reboot) &: the same two steps without a script.
-int RunRebootSteps(const char*, const char* args) {
+int RunRebootSteps(const char* args) {
   char* end = nullptr;
   const long seconds = std::strtol(args, &end, 10);
   if (end == args || std::strcmp(end, "; /sbin/reboot) &") != 0) {
@@ -192,7 +190,7 @@ int RunRebootSteps(const char*, const char* args) {
 struct Command {
   const char* text;
   bool prefix;  // the rest of the line is the handler's argument
-  int (*run)(const char* board, const char* args);
+  int (*run)(const char* args);
 };
 
 constexpr Command kCommands[] = {
@@ -216,7 +214,7 @@ int EmulateSystem(const char* command) {
     if (std::strncmp(command, row.text, n) != 0) continue;
     if (!row.prefix && command[n] != '\0') continue;
     Log("system %s", command);
-    return row.run(board, command + n);
+    return row.run(command + n);
   }
   Log("system (not run) %s", command);
   return ExitStatus(127);

@@ -46,7 +46,7 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);  // throws when missing
 bool FileExists(const std::string& path);
 
-// A program to run on a board (board/launch.cc).
+// A program to run on a board (board/control/launch.cc).
 struct BoardProgram {
   std::vector<std::string> argv;  // searched on PATH like execvp
   std::string preload;            // the board library to preload

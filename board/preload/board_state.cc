@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 
@@ -64,19 +64,21 @@ const char* MapPath(const char* path, Mapping* m) {
 }
 
 void Log(const char* format, ...) {
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
-  char line[2 * kPathMax + 64];
   va_list args;
   va_start(args, format);
-  const int n = std::vsnprintf(line, sizeof line - 1, format, args);
+  LogV(format, args);
   va_end(args);
+}
+
+void LogV(const char* format, va_list args) {
+  char line[2 * kPathMax + 64];
+  const int n = std::vsnprintf(line, sizeof line - 1, format, args);
   if (n < 0) return;
   std::size_t len =
       static_cast<std::size_t>(n) < sizeof line - 1 ? static_cast<std::size_t>(n) : sizeof line - 2;
   line[len++] = '\n';
   char logPath[kPathMax + 8];
-  std::snprintf(logPath, sizeof logPath, "%s/log", board);
+  BoardFile(logPath, sizeof logPath, "/log");
   const int saved = errno;
   const int fd = NOLVA_REAL(open)(logPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) {
@@ -85,6 +87,17 @@ void Log(const char* format, ...) {
     NOLVA_REAL(close)(fd);
   }
   errno = saved;
+}
+
+void BoardFile(char* out, std::size_t size, const char* format, ...) {
+  char board[kPathMax];
+  RequireBoard(board, sizeof board);
+  const int n = std::snprintf(out, size, "%s", board);
+  if (n < 0 || static_cast<std::size_t>(n) >= size) return;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(out + n, size - static_cast<std::size_t>(n), format, args);
+  va_end(args);
 }
 
 bool ReadSmallFile(const char* path, char* out, std::size_t size) {

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "board/board_control.h"
+#include "board/control/board_control.h"
 
 extern "C" char** environ;
 

@@ -1,5 +1,5 @@
 // Internals of the simulated board shared by the interposer's files.
-// Everything here reaches libc through Real(), never through the
+// Everything here reaches libc through NOLVA_REAL, never through the
 // interposed entries, so the board's own bookkeeping is never simulated.
 #pragma once
 
@@ -7,8 +7,10 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <optional>
 
 #include "board/board_paths.h"
 
@@ -48,10 +50,17 @@ bool ActiveBoard(char* dir, std::size_t size);
 // ActiveBoard or stop the process: nothing may fall through to the host.
 void RequireBoard(char* dir, std::size_t size);
 
+// The area a path lies in; none for a host path (row nullptr).
+inline std::optional<Area> AreaOf(const MappedPath* row) {
+  return row ? std::optional<Area>(row->area) : std::nullopt;
+}
+
 struct Mapping {
   const MappedPath* row = nullptr;  // nullptr: a host path
   char device[kPathMax];            // normalised device path
   char host[kPathMax];              // the same inside the board
+
+  std::optional<Area> area() const { return AreaOf(row); }
 };
 // The path to hand to libc: `path` itself for host paths, m->host for board
 // paths, nullptr (errno set) when the board path does not fit.
@@ -59,6 +68,7 @@ const char* MapPath(const char* path, Mapping* m);
 
 // One line appended to the board's log.
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 enum class Kind : unsigned char { None, FlashFile, FlashDir, Gpio, Mtd, OtherBoard };
 // False when the table of board descriptors is full or the path too long.
@@ -67,20 +77,41 @@ void Untrack(int fd);
 Kind KindOf(int fd);
 void DevicePathOf(int fd, char* out, std::size_t size);
 
-enum FaultOp : unsigned {
-  kOpenWrite = 1u << 0,
-  kWrite = 1u << 1,
-  kFsync = 1u << 2,
-  kRename = 1u << 3,
-  kUnlink = 1u << 4,
-  kChmod = 1u << 5,
-  kMkdir = 1u << 6,
-  kErase = 1u << 7,
-  kGetInfo = 1u << 8,
+// The steps a program takes on the board's paths and devices. Each one
+// goes through Step(), which logs it, counts it toward a power cut when it
+// reaches the flash, and applies the faults set for it.
+enum class Event : unsigned char {
+  Read,  // opening for reading: only logged
+  Open,  // opening for writing
+  Write,
+  Sync,
+  Close,
+  Rename,
+  Remove,
+  Chmod,
+  Mkdir,
+  Erase,    // MTD blocks
+  GetInfo,  // MTD geometry
 };
-// The errno of a fault that applies to this operation, or 0. For writes,
-// *count may be cut down to what a byte budget still allows.
-int CheckFault(FaultOp op, Area area, const char* device, std::size_t* count = nullptr);
+
+// What a step acts on. A rename names two paths, and either may be a host
+// path (no area), which no fault concerns.
+struct Target {
+  std::optional<Area> area;
+  const char* device;
+  std::size_t* count = nullptr;  // a write's bytes, which a fault may cut short
+  std::optional<Area> toArea = std::nullopt;
+  const char* to = nullptr;
+};
+
+// One step, in the order the board has always taken it: `format` (when
+// given) into the log, the power cut's count, then the faults. Returns 0 when
+// the step may happen, else the errno of the fault that refuses it. Steps
+// whose log line tells their result pass no format and log it themselves.
+// A power cut due at this step ends the process here.
+int Step(Event event, const Target& target, const char* format = nullptr, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // Whether the fault file is present; *value is its number (0 when none).
 bool FaultSet(const char* name, unsigned long long* value = nullptr);
 
@@ -98,6 +129,11 @@ off64_t MtdSeek(int fd, off64_t offset, int whence);
 inline constexpr off64_t kAtPosition = -1;
 
 int EmulateSystem(const char* command);
+
+// The host path of a file inside the active board: its directory, then
+// what `format` makes (starting with '/'). Stops the process without a board.
+void BoardFile(char* out, std::size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Small file helpers on host paths inside the board.
 bool ReadSmallFile(const char* path, char* out, std::size_t size);

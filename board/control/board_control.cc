@@ -1,4 +1,4 @@
-#include "board/board_control.h"
+#include "board/control/board_control.h"
 
 #include <filesystem>
 #include <fstream>

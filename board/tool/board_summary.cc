@@ -1,11 +1,11 @@
-#include "board/board_summary.h"
+#include "board/tool/board_summary.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 
-#include "board/board_control.h"
+#include "board/control/board_control.h"
 
 namespace nolva::board {
 namespace {

@@ -1,4 +1,4 @@
-#include "board/process_board.h"
+#include "board/control/process_board.h"
 
 #include <stdlib.h>
 #include <unistd.h>

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "board/sim.h"
+#include "board/preload/sim.h"
 
 namespace nolva::board::sim {
 namespace {
@@ -30,16 +30,15 @@ struct Geometry {
 };
 
 bool ReadGeometry(Geometry* geometry) {
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
   char path[kPathMax + 16];
-  std::snprintf(path, sizeof path, "%s/mtd-geometry", board);
+  BoardFile(path, sizeof path, "/mtd-geometry");
   char text[64];
   unsigned long long size = 0;
   unsigned long long eraseSize = 0;
-  if (!ReadSmallFile(path, text, sizeof text) ||
-      std::sscanf(text, "%llu %llu", &size, &eraseSize) != 2 || eraseSize == 0)
-    return false;
+  // The board's own file, written by CreateBoard: a count of numbers is check enough.
+  if (!ReadSmallFile(path, text, sizeof text)) return false;
+  const int numbers = std::sscanf(text, "%llu %llu", &size, &eraseSize);  // NOLINT(cert-err34-c)
+  if (numbers != 2 || eraseSize == 0) return false;
   *geometry = {size, eraseSize};
   return true;
 }
@@ -50,8 +49,8 @@ bool OpenedForWriting(int fd) {
 }
 
 int GetInfo(const char* device, const Geometry& geometry, void* arg) {
-  Log("ioctl %s MEMGETINFO", device);
-  if (const int error = CheckFault(kGetInfo, Area::Mtd, device)) return Fail(error);
+  if (const int error = Step(Event::GetInfo, {Area::Mtd, device}, "ioctl %s MEMGETINFO", device))
+    return Fail(error);
   mtd_info_user info;
   std::memset(&info, 0, sizeof info);
   info.type = MTD_NORFLASH;
@@ -77,7 +76,7 @@ int Erase(int fd, const char* device, const Geometry& geometry, const void* arg)
         static_cast<unsigned long long>(length));
     return Fail(EPERM);
   }
-  if (const int error = CheckFault(kErase, Area::Mtd, device)) return Fail(error);
+  if (const int error = Step(Event::Erase, {Area::Mtd, device})) return Fail(error);
   if (start % geometry.eraseSize != 0 || length % geometry.eraseSize != 0 ||
       start >= geometry.size || length > geometry.size - start) {
     Log("erase %s %llu %llu refused EINVAL", device, static_cast<unsigned long long>(start),
@@ -164,7 +163,7 @@ ssize_t MtdWrite(int fd, const void* data, std::size_t size, off64_t offset, boo
   const std::uint64_t from = static_cast<std::uint64_t>(at);
   if (from >= geometry.size) return Fail(ENOSPC);
   if (size > geometry.size - from) size = static_cast<std::size_t>(geometry.size - from);
-  if (const int error = CheckFault(kWrite, Area::Mtd, device, &size)) return Fail(error);
+  if (const int error = Step(Event::Write, {Area::Mtd, device, &size})) return Fail(error);
   if (size > 0 && !Program(fd, static_cast<const unsigned char*>(data), size, at)) return Fail(EIO);
   Log("write %s %zu", device, size);
   if (advance) NOLVA_REAL(lseek64)(fd, at + static_cast<off64_t>(size), SEEK_SET);

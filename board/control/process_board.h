@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "board/board_control.h"
+#include "board/control/board_control.h"
 
 namespace nolva::board {
 
