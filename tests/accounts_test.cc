@@ -92,53 +92,44 @@ void PrintTo(const PrimitiveRow& row, std::ostream* out) {
   *out << row.name;
 }
 
+using M = DeviceManager;
 const std::string kName17(17, 'n'), kPassword33(33, 'p');
 
 const PrimitiveRow kMissingArguments[] = {
-    {"VerifyWithoutName", [](DeviceManager& m) { return m.VerifyUser(nullptr, "pw"); },
+    {"VerifyWithoutName", [](M& m) { return m.VerifyUser(nullptr, "pw"); }, kAccountRefused},
+    {"VerifyWithoutPassword", [](M& m) { return m.VerifyUser("bob", nullptr); }, kAccountRefused},
+    {"SetPasswordWithoutName", [](M& m) { return m.SetUserPassword(nullptr, "pw"); },
      kAccountRefused},
-    {"VerifyWithoutPassword", [](DeviceManager& m) { return m.VerifyUser("bob", nullptr); },
+    {"SetPasswordWithoutPassword", [](M& m) { return m.SetUserPassword("bob", nullptr); },
      kAccountRefused},
-    {"SetPasswordWithoutName", [](DeviceManager& m) { return m.SetUserPassword(nullptr, "pw"); },
-     kAccountRefused},
-    {"SetPasswordWithoutPassword",
-     [](DeviceManager& m) { return m.SetUserPassword("bob", nullptr); }, kAccountRefused},
-    {"RemoveWithoutName", [](DeviceManager& m) { return m.RemoveUser(nullptr); }, kAccountRefused},
-    {"AppendWithoutName", [](DeviceManager& m) { return m.AppendUser(nullptr, "pw"); },
-     kAccountRefused},
-    {"AppendWithoutPassword", [](DeviceManager& m) { return m.AppendUser("eve", nullptr); },
-     kAccountRefused},
-    {"LoadWithoutTable", [](DeviceManager& m) { return m.LoadUsers(nullptr); }, kAccountRefused},
-    {"SaveWithoutTable", [](DeviceManager& m) { return m.SaveUsers(nullptr); }, kAccountRefused},
-    {"ResetWithoutTable", [](DeviceManager& m) { return m.ResetUsers(nullptr); }, kAccountRefused},
-    {"ListWithoutText", [](DeviceManager& m) { return m.ListUserNames(nullptr, 10); },
-     kNameListNoRoom},
+    {"RemoveWithoutName", [](M& m) { return m.RemoveUser(nullptr); }, kAccountRefused},
+    {"AppendWithoutName", [](M& m) { return m.AppendUser(nullptr, "pw"); }, kAccountRefused},
+    {"AppendWithoutPassword", [](M& m) { return m.AppendUser("eve", nullptr); }, kAccountRefused},
+    {"LoadWithoutTable", [](M& m) { return m.LoadUsers(nullptr); }, kAccountRefused},
+    {"SaveWithoutTable", [](M& m) { return m.SaveUsers(nullptr); }, kAccountRefused},
+    {"ResetWithoutTable", [](M& m) { return m.ResetUsers(nullptr); }, kAccountRefused},
+    {"ListWithoutText", [](M& m) { return m.ListUserNames(nullptr, 10); }, kNameListNoRoom},
 };
 
 const PrimitiveRow kOverlongArguments[] = {
-    {"Verify17ByteName", [](DeviceManager& m) { return m.VerifyUser(kName17.c_str(), "pw"); },
+    {"Verify17ByteName", [](M& m) { return m.VerifyUser(kName17.c_str(), "pw"); }, kAccountTooLong},
+    {"Verify33BytePassword", [](M& m) { return m.VerifyUser("bob", kPassword33.c_str()); },
      kAccountTooLong},
-    {"Verify33BytePassword",
-     [](DeviceManager& m) { return m.VerifyUser("bob", kPassword33.c_str()); }, kAccountTooLong},
-    {"SetPassword17ByteName",
-     [](DeviceManager& m) { return m.SetUserPassword(kName17.c_str(), "pw"); }, kAccountTooLong},
+    {"SetPassword17ByteName", [](M& m) { return m.SetUserPassword(kName17.c_str(), "pw"); },
+     kAccountTooLong},
     {"SetPassword33BytePassword",
-     [](DeviceManager& m) { return m.SetUserPassword("bob", kPassword33.c_str()); },
+     [](M& m) { return m.SetUserPassword("bob", kPassword33.c_str()); }, kAccountTooLong},
+    {"Remove17ByteName", [](M& m) { return m.RemoveUser(kName17.c_str()); }, kAccountTooLong},
+    {"Append17ByteName", [](M& m) { return m.AppendUser(kName17.c_str(), "pw"); }, kAccountTooLong},
+    {"Append33BytePassword", [](M& m) { return m.AppendUser("eve", kPassword33.c_str()); },
      kAccountTooLong},
-    {"Remove17ByteName", [](DeviceManager& m) { return m.RemoveUser(kName17.c_str()); },
-     kAccountTooLong},
-    {"Append17ByteName", [](DeviceManager& m) { return m.AppendUser(kName17.c_str(), "pw"); },
-     kAccountTooLong},
-    {"Append33BytePassword",
-     [](DeviceManager& m) { return m.AppendUser("eve", kPassword33.c_str()); }, kAccountTooLong},
 };
 
 const PrimitiveRow kUnknownOrExistingAccounts[] = {
-    {"VerifyUnknown", [](DeviceManager& m) { return m.VerifyUser("eve", "pw"); }, kAccountNotFound},
-    {"SetPasswordOfUnknown", [](DeviceManager& m) { return m.SetUserPassword("eve", "pw"); },
-     kAccountNotFound},
-    {"RemoveUnknown", [](DeviceManager& m) { return m.RemoveUser("eve"); }, kAccountNotFound},
-    {"AppendExisting", [](DeviceManager& m) { return m.AppendUser("bob", "pw"); }, kAccountExists},
+    {"VerifyUnknown", [](M& m) { return m.VerifyUser("eve", "pw"); }, kAccountNotFound},
+    {"SetPasswordOfUnknown", [](M& m) { return m.SetUserPassword("eve", "pw"); }, kAccountNotFound},
+    {"RemoveUnknown", [](M& m) { return m.RemoveUser("eve"); }, kAccountNotFound},
+    {"AppendExisting", [](M& m) { return m.AppendUser("bob", "pw"); }, kAccountExists},
 };
 
 class RefusedPrimitive : public Accounts, public ::testing::WithParamInterface<PrimitiveRow> {};
@@ -323,35 +314,24 @@ constexpr StatusCode kChange = STATUS_CHANGE_PASSWORD_FAILED, kDelete = STATUS_D
 
 const OperationRow kRefusedOperations[] = {
     {"ChangePasswordOfUnknown",
-     [](DeviceManager& m) { return m.ChangePassword(kAdmin, kFactoryPassword, u"ghost", u"pw"); },
-     kChange},
+     [](M& m) { return m.ChangePassword(kAdmin, kFactoryPassword, u"ghost", u"pw"); }, kChange},
     {"ChangeToOverlongPassword",
-     [](DeviceManager& m) {
-       return m.ChangePassword(kAdmin, kFactoryPassword, u"bob", kPassword40.c_str());
-     },
+     [](M& m) { return m.ChangePassword(kAdmin, kFactoryPassword, u"bob", kPassword40.c_str()); },
      kChange},
     {"ChangePasswordOfOverlongName",
-     [](DeviceManager& m) { return m.ChangePassword(u"bob", u"bobpw", kLong20.c_str(), u"pw"); },
-     kChange},
-    {"DeleteUnknown",
-     [](DeviceManager& m) { return m.DeleteUser(kAdmin, kFactoryPassword, u"ghost"); }, kDelete},
-    {"DeleteOverlongName",
-     [](DeviceManager& m) { return m.DeleteUser(kAdmin, kFactoryPassword, kLong20.c_str()); },
+     [](M& m) { return m.ChangePassword(u"bob", u"bobpw", kLong20.c_str(), u"pw"); }, kChange},
+    {"DeleteUnknown", [](M& m) { return m.DeleteUser(kAdmin, kFactoryPassword, u"ghost"); },
      kDelete},
-    {"AddExisting",
-     [](DeviceManager& m) { return m.AddUser(kAdmin, kFactoryPassword, u"bob", u"pw"); }, kAdd},
+    {"DeleteOverlongName",
+     [](M& m) { return m.DeleteUser(kAdmin, kFactoryPassword, kLong20.c_str()); }, kDelete},
+    {"AddExisting", [](M& m) { return m.AddUser(kAdmin, kFactoryPassword, u"bob", u"pw"); }, kAdd},
     {"AddOverlongName",
-     [](DeviceManager& m) { return m.AddUser(kAdmin, kFactoryPassword, kLong20.c_str(), u"pw"); },
-     kAdd},
+     [](M& m) { return m.AddUser(kAdmin, kFactoryPassword, kLong20.c_str(), u"pw"); }, kAdd},
     {"AddWithOverlongPassword",
-     [](DeviceManager& m) {
-       return m.AddUser(kAdmin, kFactoryPassword, u"dave", kPassword40.c_str());
-     },
+     [](M& m) { return m.AddUser(kAdmin, kFactoryPassword, u"dave", kPassword40.c_str()); }, kAdd},
+    {"AddNameWithTab", [](M& m) { return m.AddUser(kAdmin, kFactoryPassword, u"bo\tb", u"pw"); },
      kAdd},
-    {"AddNameWithTab",
-     [](DeviceManager& m) { return m.AddUser(kAdmin, kFactoryPassword, u"bo\tb", u"pw"); }, kAdd},
-    {"ListWithoutText",
-     [](DeviceManager& m) { return m.ListUsers(kAdmin, kFactoryPassword, nullptr, 8); },
+    {"ListWithoutText", [](M& m) { return m.ListUsers(kAdmin, kFactoryPassword, nullptr, 8); },
      STATUS_LIST_USERS_FAILED},
 };
 
