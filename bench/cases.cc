@@ -17,13 +17,13 @@
 #include "bench/floors.h"
 #include "board/control/board_control.h"
 #include "board/control/process_board.h"
-#include "tests/support/operations.h"
+#include "operation_table/operations.h"
 
 namespace nolva::bench {
 namespace {
 
-using test::Call;
-using test::kOperations;
+using operation_table::Call;
+using operation_table::kOperations;
 
 constexpr char kUserFile[] = "/flash/nolva_user";
 
@@ -47,7 +47,7 @@ void Accounts(int count) {
 
 // One call of the named operation, with the arguments of a fresh Call.
 std::function<void(DeviceManager&)> Operation(const char* name) {
-  for (const test::Operation& operation : kOperations) {
+  for (const operation_table::Operation& operation : kOperations) {
     if (std::strcmp(operation.name, name) != 0) continue;
     // The arguments are made once: a fresh Call clears 32 KiB of text
     // buffers, which would be timed as the operation's own work.

@@ -13,15 +13,15 @@
 #include "board/control/board_control.h"
 #include "board/control/process_board.h"
 #include "fuzz/fuzz_check.h"
-#include "tests/support/operations.h"
+#include "operation_table/operations.h"
 
 namespace {
 
 using nolva::STATUS_AUTH_FAILED;
 using nolva::StatusCode;
-using nolva::test::Call;
-using nolva::test::kOperations;
-using nolva::test::Operation;
+using nolva::operation_table::Call;
+using nolva::operation_table::kOperations;
+using nolva::operation_table::Operation;
 
 constexpr char16_t kUntouched = 0xBEEF;
 constexpr std::size_t kStrings = 4;

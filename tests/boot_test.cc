@@ -106,7 +106,7 @@ TEST_F(Boot, HandsTheGpioDriverItsPortConfiguration) {
             }));
 }
 
-TEST_F(Boot, GoesOnWhateverCannotBeWrittenOrOpened) {
+TEST_F(Boot, GoesOnWhenItsFilesCannotBeWritten) {
   WriteBoardFile("/etc/network/interfaces", "previous\n");
   SetFault("interfaces-readonly");
   SetFault("flash-readonly");
@@ -115,10 +115,13 @@ TEST_F(Boot, GoesOnWhateverCannotBeWrittenOrOpened) {
   EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\nprevious\n");
   EXPECT_FALSE(BoardFileExists("/flash/nolva_system"));
   EXPECT_EQ(Logged("system ").size(), 3u);
+}
+
+TEST_F(Boot, GoesOnWithoutTheGpioDevice) {
   board::BoardOptions options = TestBoardOptions();
   options.gpio = false;
   board::CreateBoard(Board(), options);
-  result = RunBoot();
+  const ProgramResult result = RunBoot();
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, kZeroMacLine + "DHCP: ON\n" + kDhcpInterfaces + "Fail to open /dev/gpio\n");
 }
@@ -142,15 +145,26 @@ TEST_F(RawFile, WriteOverwritesTheHeadAndSetsMode0666) {
   WriteBoardFile("/flash/raw", "0123456789");
   ::chmod(host.c_str(), 0600);
   struct stat status {};
-  EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", -1), -1);
-  ASSERT_EQ(::stat(host.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u) << "a refused write touches nothing";
   EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", 4), 0);
   EXPECT_EQ(ReadBoardFile("/flash/raw"), "abcd456789");
   ASSERT_EQ(::stat(host.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0666u);
   EXPECT_EQ(WriteRawFile("/flash/new", "abcd", 4), 0);
   EXPECT_EQ(ReadBoardFile("/flash/new"), "abcd");
+}
+
+TEST_F(RawFile, WriteOfANegativeLengthTouchesNothing) {
+  const std::string host = board::HostPath(Board(), "/flash/raw");
+  WriteBoardFile("/flash/raw", "0123456789");
+  ::chmod(host.c_str(), 0600);
+  struct stat status {};
+  EXPECT_EQ(WriteRawFile("/flash/raw", "abcd", -1), -1);
+  ASSERT_EQ(::stat(host.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadBoardFile("/flash/raw"), "0123456789");
+}
+
+TEST_F(RawFile, WriteFailsOnAFullOrReadOnlyFlash) {
   SetFault("flash-full");
   EXPECT_EQ(WriteRawFile("/flash/full", "abcd", 4), -1);
   SetFault("flash-readonly");

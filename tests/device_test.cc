@@ -27,8 +27,13 @@ constexpr std::size_t kPartitionSize = 256 << 10;  // the test board's
 constexpr std::size_t kEraseSize = 4 << 10;
 
 TEST_F(DeviceTest, MacAddressIsEth0sInUpperCaseOrAllZerosWithoutOne) {
-  for (const auto& [eth0, expected] :
-       {std::pair<bool, const char*>{true, "0A:FB:2C:3D:4E:5F"}, {false, "00:00:00:00:00:00"}}) {
+  const struct {
+    const char* name;
+    bool eth0;
+    const char* expected;
+  } cases[] = {{"eth0", true, "0A:FB:2C:3D:4E:5F"}, {"no eth0", false, "00:00:00:00:00:00"}};
+  for (const auto& [name, eth0, expected] : cases) {
+    SCOPED_TRACE(name);
     board::BoardOptions options = TestBoardOptions();
     options.eth0 = eth0;
     options.mac = "0a:fb:2c:3d:4e:5f";
@@ -53,14 +58,21 @@ TEST_F(DeviceTest, FirmwareVersionsAreTheNameFieldsUpToTheirNulAndAtMost32Charac
   EXPECT_EQ(Narrowed(fs), fs32);
   EXPECT_EQ(os[15], kUntouched);
   EXPECT_EQ(fs[33], kUntouched);
-  // Without the second partition the first version is still read.
+}
+
+TEST_F(DeviceTest, FirmwareVersionsWithoutTheSecondPartitionFailHavingReadTheFirst) {
+  board::WritePartition(Board(), "/dev/mtd3", 32, std::string("nolva-os 2.0.1\0", 15));
   std::filesystem::remove(board::HostPath(Board(), "/dev/mtd4"));
+  char16_t os[40], fs[40];
   fs[0] = kUntouched;
   EXPECT_EQ(manager.GetFirmwareVersions(kAdmin, kFactoryPassword, os, fs),
             STATUS_FIRMWARE_VERSION_FAILED);
   EXPECT_EQ(Narrowed(os), "nolva-os 2.0.1");
   EXPECT_EQ(fs[0], kUntouched);
-  // A partition ending inside the name field gives the bytes there are.
+}
+
+TEST_F(DeviceTest, FirmwareVersionOfAPartitionEndingInsideTheNameFieldIsTheBytesThere) {
+  char16_t os[40], fs[40];
   board::BoardOptions options = TestBoardOptions();
   options.mtdSize = 48;
   options.mtdEraseSize = 16;
@@ -90,31 +102,36 @@ TEST_F(DeviceTest, UsbPortsListTheHubsPortsWithTheirProducts) {
   const std::string hub = board::kEmptyHubUsbDevices;
   const std::string empty = "PORT 0:  \nPORT 1:  \nPORT 2:  \nPORT 3:  \n";
   const struct {
+    const char* name;
     std::string list;
     std::string expected;
   } cases[] = {
-      {"", empty},
-      {hub + OnHub(9, "Modem"),
+      {"no devices", "", empty},
+      {"port past the fourth", hub + OnHub(9, "Modem"),
        empty + "PORT 4:  \nPORT 5:  \nPORT 6:  \nPORT 7:  \nPORT 8:  \nPORT 9:  Modem\n"},
-      {hub + Device(2, 2, 2, 0, "Other Bus") + Device(1, 3, 2, 1, "Behind A Hub") +
+      {"only the hub's own ports",
+       hub + Device(2, 2, 2, 0, "Other Bus") + Device(1, 3, 2, 1, "Behind A Hub") +
            Device(1, 2, 3, 2, "Other Parent") + OnHub(3, "Keyboard"),
        "PORT 0:  \nPORT 1:  \nPORT 2:  \nPORT 3:  Keyboard\n"},
-      {hub + OnHub(1) + OnHub(2, "Flash Disk") + OnHub(3),
+      {"devices without a product", hub + OnHub(1) + OnHub(2, "Flash Disk") + OnHub(3),
        "PORT 0:  \nPORT 1:  \nPORT 2:  Flash Disk\nPORT 3:  \n"},
-      {hub + OnHub(2, "B") + OnHub(0, "A"),
+      {"a lower port starts the list again", hub + OnHub(2, "B") + OnHub(0, "A"),
        "PORT 0:  \nPORT 1:  \nPORT 2:  B\nPORT 0:  A\nPORT 1:  \nPORT 2:  \nPORT 3:  \n"},
-      {"T:  Bus=01 Lev=02 Prnt=02 Port=\nS:  Product=Cut\n"
+      {"ports that are no number",
+       "T:  Bus=01 Lev=02 Prnt=02 Port=\nS:  Product=Cut\n"
        "T:  Bus=01 Lev=02 Prnt=02 Port=xx Cnt=01\nS:  Product=Letters\n"
        "T:  Bus=01 Lev=02 Prnt=02 Port=-1 Cnt=01\nS:  Product=Negative\n" +
            OnHub(1, "Real"),
        "PORT 0:  \nPORT 1:  Real\nPORT 2:  \nPORT 3:  \n"},
-      {"T:  Bus=01 Lev=02 Prnt=02 Port=00\nS:  Product=Pen", "PORT 0:  Pen" + empty.substr(9)},
+      {"no line end", "T:  Bus=01 Lev=02 Prnt=02 Port=00\nS:  Product=Pen",
+       "PORT 0:  Pen" + empty.substr(9)},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     board::SetUsbDevices(Board(), c.list);
     char16_t text[512];
     EXPECT_EQ(manager.GetUsbPorts(kAdmin, kFactoryPassword, text, 512), STATUS_OK);
-    EXPECT_EQ(Narrowed(text), c.expected) << c.list;
+    EXPECT_EQ(Narrowed(text), c.expected);
   }
 }
 
@@ -123,22 +140,33 @@ TEST_F(DeviceTest, UsbPortTextHoldsOnlyWholeLinesWithinTheCapacity) {
   const std::string full = "PORT 0:  Flash Disk\nPORT 1:  \nPORT 2:  GPS Receiver\nPORT 3:  \n";
   const int size = static_cast<int>(full.size());
   const struct {
+    const char* name;
     int capacity;
     std::string expected;
-  } cases[] = {
-      {20, ""}, {21, "PORT 0:  Flash Disk\n"}, {size, full.substr(0, size - 10)}, {size + 1, full}};
+  } cases[] = {{"no room for the NUL", 20, ""},
+               {"one line", 21, "PORT 0:  Flash Disk\n"},
+               {"all but the NUL", size, full.substr(0, size - 10)},
+               {"all", size + 1, full}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     char text[128];
     std::memset(text, '#', sizeof text);
     EXPECT_EQ(ReadUsbPorts(text, c.capacity), 0);
-    EXPECT_EQ(std::string(text), c.expected) << c.capacity;
-    EXPECT_EQ(std::string(text + c.capacity, 8), "########") << "written past " << c.capacity;
+    EXPECT_EQ(std::string(text), c.expected);
+    EXPECT_EQ(std::string(text + c.capacity, 8), "########") << "written past the capacity";
   }
+}
+
+TEST_F(DeviceTest, UsbPortTextFillsTheBufferAndNoMore) {
   board::SetUsbDevices(Board(), OnHub(INT32_MAX, "Far Away"));
   char text[4096];
   ASSERT_EQ(ReadUsbPorts(text, sizeof text), 0);
   EXPECT_GT(std::string(text).size(), sizeof text - 20) << "the text is filled, no more";
+}
+
+TEST_F(DeviceTest, UsbPortsWithoutTheDevicesFileFailLeavingTheText) {
   std::filesystem::remove(board::HostPath(Board(), "/proc/bus/usb/devices"));
+  char text[64];
   EXPECT_EQ(ReadUsbPorts(text, sizeof text), -1);
   char16_t wide[8] = u"keep";
   EXPECT_EQ(manager.GetUsbPorts(kAdmin, kFactoryPassword, wide, 8), STATUS_USB_PORTS_FAILED);
@@ -157,14 +185,15 @@ class FirmwareUpdate : public DeviceTest {
 
 TEST_F(FirmwareUpdate, EraseCoversOneBlockMoreThanTheWholeBlocksFilledAndNeverPassesTheEnd) {
   const struct {
+    const char* name;
     std::size_t length;
     std::size_t erased;  // 0: refused before anything is erased
-  } cases[] = {{kPartitionSize, 0},
-               {3 * kEraseSize, 4 * kEraseSize},
-               {kEraseSize - 1, kEraseSize},
-               {kPartitionSize - 1, kPartitionSize}};
+  } cases[] = {{"whole partition", kPartitionSize, 0},
+               {"whole blocks", 3 * kEraseSize, 4 * kEraseSize},
+               {"part of a block", kEraseSize - 1, kEraseSize},
+               {"one byte short of the partition", kPartitionSize - 1, kPartitionSize}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.length);
+    SCOPED_TRACE(c.name);
     board::CreateBoard(Board(), Options());
     board::WritePartition(Board(), "/dev/mtd3", 0, std::string(kPartitionSize, '\0'));
     const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", c.length);
@@ -179,7 +208,10 @@ TEST_F(FirmwareUpdate, EraseCoversOneBlockMoreThanTheWholeBlocksFilledAndNeverPa
     EXPECT_EQ(ReadBoardFile("/dev/mtd3"), Bytes(image) + std::string(c.erased - c.length, '\xFF') +
                                               std::string(kPartitionSize - c.erased, '\0'));
   }
-  // The erase settles before the first write.
+}
+
+TEST_F(FirmwareUpdate, EraseSettlesBeforeTheFirstWrite) {
+  ASSERT_EQ(Update(Image("nolva-os 4.2.0", 3 * kEraseSize)), STATUS_OK);
   const std::vector<std::string> steps = LogLines();
   const auto settle = std::find(steps.begin(), steps.end(), "usleep 10000000");
   EXPECT_NE(settle, steps.end());
@@ -250,6 +282,10 @@ TEST_F(FirmwareUpdate, EveryDeviceFailureIsReportedAsUpdateFailed) {
     EXPECT_EQ(Update(image), STATUS_FIRMWARE_UPDATE_FAILED);
     EXPECT_EQ(manager.WriteFirmwareImage(image.data(), 10000), c.writeResult);
   }
+}
+
+TEST_F(FirmwareUpdate, MissingOrTooShortImageIsRefused) {
+  const std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", 10000);
   EXPECT_EQ(manager.UpdateFirmware(kAdmin, kFactoryPassword, nullptr, 64),
             STATUS_FIRMWARE_UPDATE_FAILED);
   EXPECT_EQ(manager.WriteFirmwareImage(image.data(), 39), -1) << "too short to hold the name";
@@ -259,13 +295,24 @@ TEST_F(FirmwareUpdate, EveryDeviceFailureIsReportedAsUpdateFailed) {
 TEST_F(FirmwareUpdate, CompareGivesMinusTheOffsetOfTheFirstDifference) {
   std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", 10000);
   ASSERT_EQ(Update(image), STATUS_OK);
-  for (const auto& [flippedAt, result] : std::vector<std::pair<const char*, std::int32_t>>{
-           {"5000", -5000}, {"0", -1}, {"1", -1}, {"9999", -9999}, {"10000", 0}}) {
-    SetFault("mtd-read-flips", flippedAt);
-    EXPECT_EQ(manager.CompareFirmwareImage(image.data(), 10000), result) << flippedAt;
+  const struct {
+    const char* name;
+    const char* flippedAt;
+    std::int32_t result;
+  } cases[] = {{"middle", "5000", -5000},
+               {"first byte", "0", -1},
+               {"second byte", "1", -1},
+               {"last byte", "9999", -9999},
+               {"past the image", "10000", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetFault("mtd-read-flips", c.flippedAt);
+    EXPECT_EQ(manager.CompareFirmwareImage(image.data(), 10000), c.result);
   }
-  ClearFault("mtd-read-flips");
-  image = Image("nolva-os 4.2.0", kPartitionSize + 3000);
+}
+
+TEST_F(FirmwareUpdate, ImageLongerThanThePartitionComparesUpToItsEnd) {
+  std::vector<std::uint8_t> image = Image("nolva-os 4.2.0", kPartitionSize + 3000);
   board::WritePartition(Board(), "/dev/mtd3", 0, Bytes(image).substr(0, kPartitionSize));
   const auto length = static_cast<std::int32_t>(image.size());
   EXPECT_EQ(manager.CompareFirmwareImage(image.data(), length), -1) << "the partition ends first";
@@ -285,16 +332,22 @@ class Reboot : public DeviceTest {
 
 TEST_F(Reboot, WritesTheScriptAfreshWhateverStandsAtItsPath) {
   const std::string victim = board::HostPath(Board(), "/flash/victim");
-  const std::function<void()> places[] = {
-      [&] { WriteBoardFile("/tmp/.nolva_reboot", "sleep 500\n/sbin/reboot\necho done\n"); },
-      [&] { std::filesystem::create_symlink(victim, ScriptHostPath()); },
-      [&] { std::filesystem::create_directory(ScriptHostPath()); },
-      [&] { std::filesystem::create_symlink(Board() + "/flash/new", ScriptHostPath()); },
+  const struct {
+    const char* name;
+    std::function<void()> place;
+  } cases[] = {
+      {"an old script",
+       [&] { WriteBoardFile("/tmp/.nolva_reboot", "sleep 500\n/sbin/reboot\necho done\n"); }},
+      {"a link to a file", [&] { std::filesystem::create_symlink(victim, ScriptHostPath()); }},
+      {"a folder", [&] { std::filesystem::create_directory(ScriptHostPath()); }},
+      {"a dangling link",
+       [&] { std::filesystem::create_symlink(Board() + "/flash/new", ScriptHostPath()); }},
   };
-  for (const auto& place : places) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     board::CreateBoard(Board(), Options());
     WriteBoardFile("/flash/victim", "keep me\n");
-    place();
+    c.place();
     EXPECT_EQ(manager.Reboot(kAdmin, kFactoryPassword), STATUS_OK);
     EXPECT_EQ(ReadBoardFile("/tmp/.nolva_reboot"), kScript);
     EXPECT_EQ(ReadBoardFile("/flash/victim"), "keep me\n");

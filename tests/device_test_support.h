@@ -81,6 +81,14 @@ inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>
   return found;
 }
 
+// A parameterised test's name: its row's (letters, digits and '_' only).
+struct RowName {
+  template <typename Info>
+  std::string operator()(const Info& info) const {
+    return info.param.name;
+  }
+};
+
 // A fresh board and a manager on it.
 class DeviceTest : public BoardTest {
  protected:

@@ -34,7 +34,7 @@ TEST_F(LinesAcrossARead, UserFileRowsLoadVerifyAndList) {
     WriteUsers(Preamble(shift, 'x') + Line("bob", "pw") + std::string(255, 'z') + "carol:C\n" +
                std::string("dave:D\0junk\n", 12) + std::string("\0eve:E\n", 7) + kFactoryLine);
     UserTable table;
-    ASSERT_EQ(manager.LoadUsers(&table), 0);
+    ASSERT_EQ(manager.LoadUsers(&table), kAccountDone);
     std::vector<std::pair<std::string, std::string>> rows;
     for (int i = 0; i < table.count; ++i)
       rows.emplace_back(table.entries[i].name, table.entries[i].digest);
@@ -42,10 +42,10 @@ TEST_F(LinesAcrossARead, UserFileRowsLoadVerifyAndList) {
         rows,
         (std::vector<std::pair<std::string, std::string>>{
             {"bob", Digest("pw")}, {"carol", "C"}, {"dave", "D"}, {"admin", Digest("kevla")}}));
-    EXPECT_EQ(manager.VerifyUser("bob", "pw"), 0);
-    EXPECT_EQ(manager.VerifyUser("eve", "pw"), -4);
+    EXPECT_EQ(manager.VerifyUser("bob", "pw"), kAccountDone);
+    EXPECT_EQ(manager.VerifyUser("eve", "pw"), kAccountNotFound);
     char names[64];
-    ASSERT_EQ(manager.ListUserNames(names, sizeof names), 0);
+    ASSERT_EQ(manager.ListUserNames(names, sizeof names), kNameListDone);
     EXPECT_STREQ(names, "bob\ncarol\ndave\nadmin\n");
   }
 }

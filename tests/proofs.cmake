@@ -6,7 +6,7 @@ nolva_add_test(power_loss_test power_loss_test.cc LIBS nolva::core)
 target_compile_definitions(power_loss_test PRIVATE NOLVA_BOOT_PATH="$<TARGET_FILE:nolva-boot>")
 add_dependencies(power_loss_test nolva-boot)
 
-nolva_add_test(resource_bounds_test resource_bounds_test.cc LIBS nolva::core)
+nolva_add_test(resource_bounds_test resource_bounds_test.cc LIBS nolva_operation_table)
 string(FIND "${CMAKE_CXX_FLAGS}" "-fsanitize=" sanitized)
 target_compile_definitions(resource_bounds_test PRIVATE
   NOLVA_SANITIZED=$<IF:$<EQUAL:${sanitized},-1>,false,true>)

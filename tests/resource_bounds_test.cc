@@ -12,11 +12,15 @@
 #include <map>
 #include <string>
 
+#include "operation_table/operations.h"
 #include "tests/device_test_support.h"
-#include "tests/support/operations.h"
 
 namespace nolva::test {
 namespace {
+
+using operation_table::Call;
+using operation_table::kOperations;
+using operation_table::Operation;
 
 constexpr std::size_t kDeviceStack = 64 * 1024;
 constexpr std::size_t kGuard = 64 * 1024;  // larger than any one frame may jump

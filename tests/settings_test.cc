@@ -51,6 +51,10 @@ Record Row(const char* name, const char* path, const std::string& defaults, Stat
           }};
 }
 
+void PrintTo(const Record& record, std::ostream* out) {
+  *out << record.name;
+}
+
 using M = DeviceManager;
 const Record kRecords[] = {
     Row<NetworkSettings, &M::LoadNetworkSettings, &M::SaveNetworkSettings, &M::ResetNetworkSettings,
@@ -85,9 +89,8 @@ class Settings : public DeviceTest, public ::testing::WithParamInterface<Record>
   alignas(4) char record[64];
 };
 
-// A short file fails, keeping the caller's tail and the file; a long one
-// gives its first bytes.
-TEST_P(Settings, LoadTakesTheRecordsBytesFromTheFileAsItIs) {
+// A short file fails, keeping the caller's tail and the file.
+TEST_P(Settings, ShortFileFailsToLoadAndIsNotRepaired) {
   const std::string stored = Variant(2).substr(0, Size() - 6);
   WriteBoardFile(GetParam().path, stored);
   Fill(0x5A);
@@ -95,33 +98,52 @@ TEST_P(Settings, LoadTakesTheRecordsBytesFromTheFileAsItIs) {
   EXPECT_EQ(Held(), stored + std::string(6, '\x5A'));
   EXPECT_EQ(GetParam().get(manager, record), GetParam().getFailure);
   EXPECT_EQ(Stored(), stored) << "a load never repairs";
+}
+
+TEST_P(Settings, LongFileGivesItsFirstBytes) {
   WriteBoardFile(GetParam().path, Variant(3) + "tail");
+  Fill(0x5A);
   EXPECT_EQ(GetParam().load(manager, record), 0);
   EXPECT_EQ(Held(), Variant(3));
   EXPECT_EQ(Stored(), Variant(3) + "tail");
 }
 
-// A missing file gives and stores the defaults.
-TEST_P(Settings, GetSetSaveAndResetKeepEveryByte) {
+TEST_P(Settings, GetWithoutAFileGivesAndStoresTheDefaults) {
   Fill(0x5A);
   EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
   EXPECT_EQ(Held(), GetParam().defaults);
   EXPECT_EQ(Stored(), GetParam().defaults);
+}
+
+TEST_P(Settings, SetStoresEveryByteAndGetGivesThemBack) {
   Put(Variant(3));
   ASSERT_EQ(GetParam().set(manager, record), STATUS_OK);
   EXPECT_EQ(Stored(), Variant(3));
   Fill(0);
   EXPECT_EQ(GetParam().get(manager, record), STATUS_OK);
   EXPECT_EQ(Held(), Variant(3));
+}
+
+TEST_P(Settings, SaveReplacesTheStoredRecord) {
+  WriteBoardFile(GetParam().path, Variant(3));
   Put(Variant(2));
   ASSERT_EQ(GetParam().save(manager, record), 0);
   EXPECT_EQ(Stored(), Variant(2));
-  // Done means durable: the directory is synced after the rename.
+}
+
+// Done means durable: the directory is synced after the rename.
+TEST_P(Settings, SaveSyncsTheFolderAfterTheRename) {
+  Put(Variant(2));
+  ASSERT_EQ(GetParam().save(manager, record), 0);
   const std::vector<std::string> log = LogLines();
   const auto rename = std::find_if(log.rbegin(), log.rend(), [](const std::string& line) {
     return line.rfind("rename ", 0) == 0;
   });
   EXPECT_NE(std::find(log.rbegin(), rename, "fsync /flash"), rename);
+}
+
+TEST_P(Settings, ResetGivesAndStoresTheDefaults) {
+  WriteBoardFile(GetParam().path, Variant(2));
   Fill(0x5A);
   EXPECT_EQ(GetParam().reset(manager, record), 0);
   EXPECT_EQ(Held(), GetParam().defaults);
@@ -145,15 +167,16 @@ TEST_P(Settings, FailedSaveKeepsTheOldFile) {
   ASSERT_EQ(GetParam().set(manager, record), STATUS_OK);
   const auto files = FlashFileNames();
   const struct {
+    const char* name;
     const char* fault;
     const char* value;
-  } faults[] = {{"flash-full", ""},
-                {"flash-full", "10"},
-                {"flash-readonly", ""},
-                {"flash-fsync-fails", ""},
-                {"flash-rename-fails", ""}};
+  } faults[] = {{"full flash", "flash-full", ""},
+                {"write cut short after 10 bytes", "flash-full", "10"},
+                {"read-only flash", "flash-readonly", ""},
+                {"failed fsync", "flash-fsync-fails", ""},
+                {"failed rename", "flash-rename-fails", ""}};
   for (const auto& f : faults) {
-    SCOPED_TRACE(std::string(f.fault) + " " + f.value);
+    SCOPED_TRACE(f.name);
     SetFault(f.fault, f.value);
     Put(Variant(3));
     EXPECT_EQ(GetParam().save(manager, record), -1);
@@ -163,8 +186,14 @@ TEST_P(Settings, FailedSaveKeepsTheOldFile) {
     EXPECT_EQ(Stored(), Variant(2));
     EXPECT_EQ(FlashFileNames(), files);
   }
-  // With standard input closed the temporary file gets descriptor 0, and is
-  // removed all the same.
+}
+
+// With standard input closed the temporary file gets descriptor 0, and is
+// removed all the same.
+TEST_P(Settings, FailedSaveOnDescriptor0LeavesNoTemporaryFile) {
+  Put(Variant(2));
+  ASSERT_EQ(GetParam().set(manager, record), STATUS_OK);
+  const auto files = FlashFileNames();
   const int input = dup(0);
   close(0);
   SetFault("flash-fsync-fails", "");
@@ -176,8 +205,7 @@ TEST_P(Settings, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(FlashFileNames(), files);
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, Settings, ::testing::ValuesIn(kRecords),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Records, Settings, ::testing::ValuesIn(kRecords), RowName());
 
 // The user file's saves fail the same way, the chunked write cut in its
 // second chunk included.
@@ -186,12 +214,17 @@ TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
   for (int i = 0; i < 120; ++i)
     text += "user" + std::to_string(i) + ":" + std::string(39, 'D') + "\n";
   WriteUsers(text);
-  for (const char* budget : {"", "5000"}) {
-    SetFault("flash-full", budget);
-    EXPECT_EQ(manager.RemoveUser("user1"), -1);
-    EXPECT_EQ(manager.AppendUser("carol", "pw"), -1);
+  const struct {
+    const char* name;
+    const char* budget;
+  } cases[] = {{"full flash", ""}, {"write cut in its second chunk", "5000"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetFault("flash-full", c.budget);
+    EXPECT_EQ(manager.RemoveUser("user1"), kAccountRefused);
+    EXPECT_EQ(manager.AppendUser("carol", "pw"), kAccountRefused);
     ClearFault("flash-full");
-    EXPECT_EQ(Users(), text) << budget;
+    EXPECT_EQ(Users(), text);
     EXPECT_EQ(FlashFileNames(), std::vector<std::string>{"nolva_user"});
   }
 }
@@ -204,19 +237,30 @@ TEST_F(DeviceTest, FilesThatCannotBeOpenedAreNotReplaced) {
     std::filesystem::create_symlink(name, Board() + "/flash/" + name);
   NetworkSettings network;
   UserTable users;
-  const std::int32_t results[] = {
-      manager.LoadNetworkSettings(&network), manager.LoadServiceSettings(&manager.serviceSettings),
-      manager.LoadOcpSettings(&manager.ocpSettings), manager.LoadUsers(&users)};
-  EXPECT_THAT(results, ::testing::Each(-1));
+  const struct {
+    const char* name;
+    std::int32_t result;
+    std::int32_t expected;
+  } loads[] = {
+      {"network", manager.LoadNetworkSettings(&network), -1},
+      {"service", manager.LoadServiceSettings(&manager.serviceSettings), -1},
+      {"ocp", manager.LoadOcpSettings(&manager.ocpSettings), -1},
+      {"users", manager.LoadUsers(&users), kAccountRefused},
+  };
+  for (const auto& load : loads)
+    EXPECT_EQ(load.result, load.expected) << load.name;
   for (const char* name : names)
     EXPECT_TRUE(std::filesystem::is_symlink(Board() + "/flash/" + name)) << name;
 }
 
-TEST_F(DeviceTest, LoadSettingsHoldsBothRecordsAndReportsTheOcpLoad) {
+TEST_F(DeviceTest, LoadSettingsHoldsBothRecords) {
   EXPECT_EQ(manager.LoadSettings(), 0);
   EXPECT_EQ(BytesOf(manager.serviceSettings), LittleEndian(kServiceDefaults));
   EXPECT_EQ(BytesOf(manager.ocpSettings), LittleEndian(kOcpDefaults));
   EXPECT_EQ(ReadBoardFile("/flash/nolva_ocp"), LittleEndian(kOcpDefaults));
+}
+
+TEST_F(DeviceTest, LoadSettingsReportsTheOcpLoadAlone) {
   const std::string service = LittleEndian({9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
   WriteBoardFile("/flash/nolva_service", service);
   EXPECT_EQ(manager.LoadSettings(), 0) << "a short service file is not reported";
@@ -244,13 +288,17 @@ OcpSettings Ocp(std::int32_t enabled, std::int32_t port) {
   return settings;
 }
 
-// The record set ('S'ervice or 'O'CP) is checked against the other, stored
-// one ('-': missing, created with its defaults first; 's': short); a service
-// record also against itself, never against the one it replaces.
+// The record set is checked against the other, stored one; a service record
+// also against itself, never against the one it replaces.
+enum RecordSet { kSetService, kSetOcp };
+// How the other record stands on the flash: as the row gives it, missing
+// (created with its defaults first) or a byte short.
+enum Companion { kStored, kMissing, kShort };
+
 struct ClashCase {
-  const char* behaviour;
-  char set;
-  char companion;
+  const char* name;
+  RecordSet set;
+  Companion companion;
   ServiceSettings service;
   OcpSettings ocp;
   StatusCode expected;
@@ -258,51 +306,66 @@ struct ClashCase {
 
 constexpr StatusCode kOk = STATUS_OK, kRefused = STATUS_REFUSED;
 const ClashCase kClashes[] = {
-    {"Defaults", 'S', '+', Service(1, 9100, 1, 11110), Ocp(1, 23), kOk},
-    {"PrimaryOnTheSecondaryPort", 'S', '+', Service(1, 5000, 1, 5000), Ocp(1, 23), kRefused},
-    {"DisabledSecondaryOnThePrimaryPort", 'S', '+', Service(1, 5000, 0, 5000), Ocp(1, 23), kOk},
-    {"DisabledPrimaryOnTheSecondaryPort", 'S', '+', Service(0, 5000, 1, 5000), Ocp(1, 23), kOk},
-    {"PrimaryOnTheOcpPort", 'S', '+', Service(1, 23, 1, 11110), Ocp(1, 23), kRefused},
-    {"PrimaryOnADisabledOcpPort", 'S', '+', Service(1, 23, 1, 11110), Ocp(0, 23), kOk},
-    {"SecondaryOnTheOcpPort", 'S', '+', Service(1, 9100, 1, 23), Ocp(1, 23), kRefused},
-    {"DisabledSecondaryOnTheOcpPort", 'S', '+', Service(1, 9100, 0, 23), Ocp(1, 23), kOk},
-    {"AnyNonZeroFlagEnables", 'S', '+', Service(2, 23, 0, 11110), Ocp(-7, 23), kRefused},
-    {"PortsDifferingAboveBit16", 'S', '+', Service(1, 23 + 65536, 1, 23 - 65536), Ocp(1, 23), kOk},
-    {"MissingOcpIsCreatedThenChecked", 'S', '-', Service(1, 23, 0, 0), Ocp(1, 23), kRefused},
-    {"ShortOcpRefusesEvenAllDisabled", 'S', 's', Service(0, 1, 0, 2), Ocp(1, 23), kRefused},
-    {"OcpOnThePrimaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(1, 9100), kRefused},
-    {"DisabledOcpOnThePrimaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(0, 9100), kOk},
-    {"OcpOnADisabledPrimaryPort", 'O', '+', Service(0, 9100, 1, 11110), Ocp(1, 9100), kOk},
-    {"OcpOnTheSecondaryPort", 'O', '+', Service(1, 9100, 1, 11110), Ocp(1, 11110), kRefused},
-    {"OcpOnADisabledSecondaryPort", 'O', '+', Service(1, 9100, 0, 11110), Ocp(1, 11110), kOk},
-    {"StoredServicesSharingAPort", 'O', '+', Service(1, 5000, 1, 5000), Ocp(1, 23), kOk},
-    {"MissingServiceIsCreatedThenChecked", 'O', '-', Service(), Ocp(1, 9100), kRefused},
-    {"ShortServiceRefusesEvenADisabledOcp", 'O', 's', Service(), Ocp(0, 23), kRefused},
+    {"Defaults", kSetService, kStored, Service(1, 9100, 1, 11110), Ocp(1, 23), kOk},
+    {"PrimaryOnTheSecondaryPort", kSetService, kStored, Service(1, 5000, 1, 5000), Ocp(1, 23),
+     kRefused},
+    {"DisabledSecondaryOnThePrimaryPort", kSetService, kStored, Service(1, 5000, 0, 5000),
+     Ocp(1, 23), kOk},
+    {"DisabledPrimaryOnTheSecondaryPort", kSetService, kStored, Service(0, 5000, 1, 5000),
+     Ocp(1, 23), kOk},
+    {"PrimaryOnTheOcpPort", kSetService, kStored, Service(1, 23, 1, 11110), Ocp(1, 23), kRefused},
+    {"PrimaryOnADisabledOcpPort", kSetService, kStored, Service(1, 23, 1, 11110), Ocp(0, 23), kOk},
+    {"SecondaryOnTheOcpPort", kSetService, kStored, Service(1, 9100, 1, 23), Ocp(1, 23), kRefused},
+    {"DisabledSecondaryOnTheOcpPort", kSetService, kStored, Service(1, 9100, 0, 23), Ocp(1, 23),
+     kOk},
+    {"AnyNonZeroFlagEnables", kSetService, kStored, Service(2, 23, 0, 11110), Ocp(-7, 23),
+     kRefused},
+    {"PortsDifferingAboveBit16", kSetService, kStored, Service(1, 23 + 65536, 1, 23 - 65536),
+     Ocp(1, 23), kOk},
+    {"MissingOcpIsCreatedThenChecked", kSetService, kMissing, Service(1, 23, 0, 0), Ocp(1, 23),
+     kRefused},
+    {"ShortOcpRefusesEvenAllDisabled", kSetService, kShort, Service(0, 1, 0, 2), Ocp(1, 23),
+     kRefused},
+    {"OcpOnThePrimaryPort", kSetOcp, kStored, Service(1, 9100, 1, 11110), Ocp(1, 9100), kRefused},
+    {"DisabledOcpOnThePrimaryPort", kSetOcp, kStored, Service(1, 9100, 1, 11110), Ocp(0, 9100),
+     kOk},
+    {"OcpOnADisabledPrimaryPort", kSetOcp, kStored, Service(0, 9100, 1, 11110), Ocp(1, 9100), kOk},
+    {"OcpOnTheSecondaryPort", kSetOcp, kStored, Service(1, 9100, 1, 11110), Ocp(1, 11110),
+     kRefused},
+    {"OcpOnADisabledSecondaryPort", kSetOcp, kStored, Service(1, 9100, 0, 11110), Ocp(1, 11110),
+     kOk},
+    {"StoredServicesSharingAPort", kSetOcp, kStored, Service(1, 5000, 1, 5000), Ocp(1, 23), kOk},
+    {"MissingServiceIsCreatedThenChecked", kSetOcp, kMissing, Service(), Ocp(1, 9100), kRefused},
+    {"ShortServiceRefusesEvenADisabledOcp", kSetOcp, kShort, Service(), Ocp(0, 23), kRefused},
 };
+
+void PrintTo(const ClashCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class Clashes : public DeviceTest, public ::testing::WithParamInterface<ClashCase> {};
 
 TEST_P(Clashes, StoreOnlyARecordWithoutClashes) {
   const ClashCase& c = GetParam();
-  const bool service = c.set == 'S';
+  const bool service = c.set == kSetService;
   const char* path = service ? "/flash/nolva_service" : "/flash/nolva_ocp";
   const char* other = service ? "/flash/nolva_ocp" : "/flash/nolva_service";
   const std::string companion = service ? BytesOf(c.ocp) : BytesOf(c.service);
   WriteBoardFile(path, "previous record");
-  if (c.companion != '-') WriteBoardFile(other, companion.substr(c.companion == 's' ? 1 : 0));
+  if (c.companion != kMissing)
+    WriteBoardFile(other, companion.substr(c.companion == kShort ? 1 : 0));
   EXPECT_EQ(service ? manager.SetServiceSettings(kAdmin, kFactoryPassword, &c.service)
                     : manager.SetOcpSettings(kAdmin, kFactoryPassword, &c.ocp),
             c.expected);
   EXPECT_EQ(ReadBoardFile(path), c.expected != kOk ? "previous record"
                                  : service         ? BytesOf(c.service)
                                                    : BytesOf(c.ocp));
-  if (c.companion == '-') {
+  if (c.companion == kMissing) {
     EXPECT_EQ(ReadBoardFile(other), LittleEndian(service ? kOcpDefaults : kServiceDefaults));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, Clashes, ::testing::ValuesIn(kClashes),
-                         [](const auto& info) { return std::string(info.param.behaviour); });
+INSTANTIATE_TEST_SUITE_P(Ports, Clashes, ::testing::ValuesIn(kClashes), RowName());
 
 }  // namespace
 }  // namespace nolva::test

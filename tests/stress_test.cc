@@ -34,21 +34,22 @@ TEST_F(Stress, ConcurrentAccountChangesAreAllKept) {
                                     : change == 1
                                         ? manager.RemoveUser(name.c_str())
                                         : manager.SetUserPassword(name.c_str(), password.c_str());
-        EXPECT_EQ(result, (change == 0) == owns ? -4 : 0) << name;
-        if (result == 0 && change == 1) accounts.erase(name);
-        if (result == 0 && change != 1) accounts[name] = password;
+        const std::int32_t refusal = change == 0 ? kAccountExists : kAccountNotFound;
+        EXPECT_EQ(result, (change == 0) == owns ? refusal : kAccountDone) << name;
+        if (result == kAccountDone && change == 1) accounts.erase(name);
+        if (result == kAccountDone && change != 1) accounts[name] = password;
       }
     });
   }
   for (std::thread& thread : threads)
     thread.join();
   UserTable table;
-  ASSERT_EQ(manager.LoadUsers(&table), 0);
+  ASSERT_EQ(manager.LoadUsers(&table), kAccountDone);
   std::size_t expected = 1;
   for (const auto& accounts : owned) {
     expected += accounts.size();
     for (const auto& [name, password] : accounts)
-      EXPECT_EQ(manager.VerifyUser(name.c_str(), password.c_str()), 0) << name;
+      EXPECT_EQ(manager.VerifyUser(name.c_str(), password.c_str()), kAccountDone) << name;
   }
   EXPECT_EQ(static_cast<std::size_t>(table.count), expected);
 }

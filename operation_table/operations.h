@@ -10,7 +10,7 @@
 
 #include "store/device_manager.h"
 
-namespace nolva::test {
+namespace nolva::operation_table {
 
 inline constexpr std::int32_t kTextUnits = 8192;
 inline constexpr std::int32_t kSmallImageSize = 5000;
@@ -102,4 +102,4 @@ inline constexpr Operation kOperations[] = {
      [](DeviceManager& m, Call& c) { return m.GetOcpSettings(c.user, c.password, &c.ocp); }},
 };
 
-}  // namespace nolva::test
+}  // namespace nolva::operation_table
