@@ -11,6 +11,11 @@
 namespace nolva::test {
 namespace {
 
+// Front ends compare the primitives' numbers: the names must keep them.
+static_assert(kAccountDone == 0 && kAccountRefused == -1 && kAccountTooLong == -2 &&
+              kAccountUnreadable == -3 && kAccountNotFound == -4 && kAccountExists == -4);
+static_assert(kNameListDone == 0 && kNameListNoRoom == -1 && kNameListUnreadable == -2);
+
 using Rows = std::vector<std::pair<std::string, std::string>>;
 
 class Accounts : public DeviceTest {

@@ -19,6 +19,9 @@
 namespace nolva::test {
 namespace {
 
+// Front ends compare WriteFirmwareImage's numbers: the names must keep them.
+static_assert(kFirmwareWritten == 0 && kFirmwareWriteFailed == -1 && kFirmwareEraseRefused == -2);
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -125,6 +128,16 @@ TEST_F(DeviceTest, UsbPortsListTheHubsPortsWithTheirProducts) {
        "PORT 0:  \nPORT 1:  Real\nPORT 2:  \nPORT 3:  \n"},
       {"no line end", "T:  Bus=01 Lev=02 Prnt=02 Port=00\nS:  Product=Pen",
        "PORT 0:  Pen" + empty.substr(9)},
+      {"blanks and a sign before the number",
+       "T:  Bus=01 Lev=02 Prnt=02 Port= \r+2 Cnt=01\nS:  Product=Spaced\n",
+       "PORT 0:  \nPORT 1:  \nPORT 2:  Spaced\nPORT 3:  \n"},
+      {"two-digit port", hub + OnHub(21, "Far"),
+       [] {
+         std::string text;
+         for (int port = 0; port < 21; ++port)
+           text += "PORT " + std::to_string(port) + ":  \n";
+         return text + "PORT 21:  Far\n";
+       }()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -25,6 +25,8 @@ set_tests_properties(Resources.HeapCheckCatchesAnAllocatingLibrary PROPERTIES
 # Threads on one manager: the ThreadSanitizer stage runs it (ctest -L stress).
 nolva_add_test(stress_test stress_test.cc LIBS nolva::core LABELS stress)
 
+nolva_add_test(lock_rule_test lock_rule_test.cc LIBS nolva::core)
+
 # The lock rule lives in the types: each snippet compiles as written and
 # fails to compile, with the diagnostic named, once it breaks the rule.
 foreach(rule store_without_proof hold_outside_manager)
