@@ -39,20 +39,21 @@ class Partition : public BoardTest {
 
 TEST_F(Partition, EraseTakesWholeBlocksInsideThePartitionOnly) {
   const struct {
+    const char* name;
     std::uint32_t start;
     std::uint32_t length;
     int error;
   } cases[] = {
-      {kBlock, 2 * kBlock, 0},
-      {kSize - kBlock, kBlock, 0},
-      {0, kSize, 0},
-      {1, kBlock, EINVAL},
-      {0, kBlock + 1, EINVAL},
-      {kSize, kBlock, EINVAL},
-      {kSize - kBlock, 2 * kBlock, EINVAL},
+      {"two blocks inside", kBlock, 2 * kBlock, 0},
+      {"the last block", kSize - kBlock, kBlock, 0},
+      {"the whole partition", 0, kSize, 0},
+      {"start inside a block", 1, kBlock, EINVAL},
+      {"length not whole blocks", 0, kBlock + 1, EINVAL},
+      {"start at the end", kSize, kBlock, EINVAL},
+      {"reaching past the end", kSize - kBlock, 2 * kBlock, EINVAL},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.start) + " +" + std::to_string(c.length));
+    SCOPED_TRACE(c.name);
     board::WritePartition(Board(), "/dev/mtd3", 0, std::string(kSize, '\0'));
     EXPECT_EQ(Erase(c.start, c.length), c.error);
     std::string expected(kSize, '\0');
@@ -87,15 +88,19 @@ TEST_F(Eth0, IfconfigSetsOnlyAnAddressTheKernelAccepts) {
   const std::string kOld = "02:00:00:00:00:01\n";
   const std::string kRefused = "ifconfig: SIOCSIFHWADDR: Cannot assign requested address\n";
   const struct {
+    const char* name;
     const char* mac;
     std::string error;  // on standard error; none when taken
   } cases[] = {
-      {"0a:1b:2c:3d:4e:5f", ""},       {"00:00:00:00:00:01", ""},
-      {"00:00:00:00:00:00", kRefused}, {"01:00:5e:00:00:01", kRefused},
-      {"ff:ff:ff:ff:ff:ff", kRefused}, {"0a:1b:2c", "ifconfig: invalid hardware address\n"},
+      {"unicast", "0a:1b:2c:3d:4e:5f", ""},
+      {"unicast with zeros", "00:00:00:00:00:01", ""},
+      {"all zero", "00:00:00:00:00:00", kRefused},
+      {"multicast", "01:00:5e:00:00:01", kRefused},
+      {"broadcast", "ff:ff:ff:ff:ff:ff", kRefused},
+      {"too short", "0a:1b:2c", "ifconfig: invalid hardware address\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.mac);
+    SCOPED_TRACE(c.name);
     board::WriteFile(Board() + "/eth0/hwaddr", kOld);
     ::testing::internal::CaptureStderr();
     const int status = std::system((std::string("ifconfig eth0 hw ether ") + c.mac).c_str());

@@ -48,9 +48,17 @@ TEST_F(Refusal, NothingRunsWithoutAnActiveBoard) {
       {"usleep", [] { usleep(1); }},
       {"ioctl", [] { ioctl(0, kGpioReset); }},
   };
-  for (const char* env : {"", notBoard.c_str(), "relative/board"}) {
+  const struct {
+    const char* name;
+    const char* value;
+  } boards[] = {
+      {"no board", ""},
+      {"a folder that is no board", notBoard.c_str()},
+      {"a relative path", "relative/board"},
+  };
+  for (const auto& [boardName, env] : boards) {
     for (const auto& action : actions) {
-      SCOPED_TRACE(std::string(action.name) + " with NOLVA_BOARD=" + env);
+      SCOPED_TRACE(std::string(action.name) + " with " + boardName);
       EXPECT_EXIT(
           {
             if (env[0] == '\0')
@@ -78,16 +86,17 @@ class OnTheBoard : public BoardTest {};
 
 TEST_F(OnTheBoard, EverySpellingOfADevicePathLandsInTheBoard) {
   const struct {
+    const char* name;
     const char* path;
     const char* device;
   } cases[] = {
-      {"//flash/./x", "/flash/x"},
-      {"/tmp/../flash/sub/../y", "/flash/y"},
-      {"/etc/network/interfaces", "/etc/network/interfaces"},
-      {"/tmp/.nolva_reboot", "/tmp/.nolva_reboot"},
+      {"doubled slash and dot", "//flash/./x", "/flash/x"},
+      {"dot-dot in and out", "/tmp/../flash/sub/../y", "/flash/y"},
+      {"interfaces file", "/etc/network/interfaces", "/etc/network/interfaces"},
+      {"reboot script", "/tmp/.nolva_reboot", "/tmp/.nolva_reboot"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
+    SCOPED_TRACE(c.name);
     ASSERT_EQ(WriteText(c.path, c.path), 0);
     EXPECT_EQ(ReadBoardFile(c.device), c.path);
   }
@@ -95,8 +104,15 @@ TEST_F(OnTheBoard, EverySpellingOfADevicePathLandsInTheBoard) {
 
 TEST_F(OnTheBoard, NoShellCommandOrDeviceRequestReachesTheHost) {
   const std::string ran = Board() + "/ran";
-  for (const std::string& command : {"touch " + ran, "/sbin/ifup -a; touch " + ran}) {
-    SCOPED_TRACE(command);
+  const struct {
+    const char* name;
+    std::string command;
+  } commands[] = {
+      {"a command", "touch " + ran},
+      {"a host command before it", "/sbin/ifup -a; touch " + ran},
+  };
+  for (const auto& [name, command] : commands) {
+    SCOPED_TRACE(name);
     EXPECT_EQ(std::system(command.c_str()), 127 << 8);
     EXPECT_EQ(LogLines().back(), "system (not run) " + command);
   }
