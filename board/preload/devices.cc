@@ -2,7 +2,6 @@
 // forwarded to the host kernel.
 #include <net/if.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -40,11 +39,6 @@ int GpioIoctl(unsigned long request, void* arg) {
   return Fail(EINVAL);
 }
 
-bool IsSocket(int fd) {
-  struct stat64 st;
-  return fstat64(fd, &st) == 0 && S_ISSOCK(st.st_mode);
-}
-
 // The hardware address of eth0: the one the board was made with, or the one
 // the last `ifconfig ... hw ether` set. The kernel answers on any socket.
 int HardwareAddress(int fd, void* arg) {
@@ -52,7 +46,7 @@ int HardwareAddress(int fd, void* arg) {
   if (request == nullptr) return Fail(EFAULT);
   char name[IFNAMSIZ + 1] = {};
   std::memcpy(name, request->ifr_name, IFNAMSIZ);
-  if (!IsSocket(fd)) {
+  if (FileType(fd) != S_IFSOCK) {
     Log("ioctl SIOCGIFHWADDR %s (not on a socket)", name);
     return Fail(ENOTTY);
   }
@@ -84,14 +78,14 @@ bool IsBoardRequest(unsigned long request) {
   return false;
 }
 
-int DeviceIoctl(int fd, Kind kind, unsigned long request, void* arg) {
-  if (kind == Kind::Gpio) return GpioIoctl(request, arg);
-  if (kind == Kind::Mtd) return MtdIoctl(fd, request, arg);
+int DeviceIoctl(int fd, std::optional<Area> area, unsigned long request, void* arg) {
+  if (area == Area::Gpio) return GpioIoctl(request, arg);
+  if (area == Area::Mtd) return MtdIoctl(fd, request, arg);
   if (request == SIOCGIFHWADDR) return HardwareAddress(fd, arg);
   char device[kPathMax];
   DevicePathOf(fd, device, sizeof device);
-  Log("ioctl %s 0x%08lx (not supported)", kind == Kind::None ? "-" : device, request);
-  return Fail(kind == Kind::None ? ENOTTY : EINVAL);
+  Log("ioctl %s 0x%08lx (not supported)", area ? device : "-", request);
+  return Fail(area ? EINVAL : ENOTTY);
 }
 
 }  // namespace nolva::board::sim

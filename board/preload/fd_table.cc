@@ -16,8 +16,8 @@ constexpr std::size_t kDeviceMax = 256;
 
 struct Slot {
   std::atomic<int> fd{-1};
-  std::atomic<unsigned char> kind{0};
-  char device[kDeviceMax];  // under slotsMutex
+  std::atomic<unsigned char> area{0};  // 1 + the Area
+  char device[kDeviceMax];             // under slotsMutex
 };
 
 Slot slots[kSlots];
@@ -32,7 +32,7 @@ Slot* Find(int fd) {
 
 }  // namespace
 
-bool Track(int fd, Kind kind, const char* device) {
+bool Track(int fd, Area area, const char* device) {
   std::lock_guard<std::mutex> lock(slotsMutex);
   Slot* slot = Find(fd);
   for (int i = 0; slot == nullptr && i < kSlots; ++i)
@@ -40,7 +40,8 @@ bool Track(int fd, Kind kind, const char* device) {
   const std::size_t length = std::strlen(device);
   if (slot == nullptr || length >= kDeviceMax) return false;
   std::memcpy(slot->device, device, length + 1);
-  slot->kind.store(static_cast<unsigned char>(kind), std::memory_order_relaxed);
+  slot->area.store(static_cast<unsigned char>(1 + static_cast<int>(area)),
+                   std::memory_order_relaxed);
   slot->fd.store(fd, std::memory_order_release);
   return true;
 }
@@ -50,10 +51,10 @@ void Untrack(int fd) {
   if (Slot* slot = Find(fd)) slot->fd.store(-1, std::memory_order_release);
 }
 
-Kind KindOf(int fd) {
+std::optional<Area> TrackedArea(int fd) {
   const Slot* slot = Find(fd);
-  return slot == nullptr ? Kind::None
-                         : static_cast<Kind>(slot->kind.load(std::memory_order_relaxed));
+  if (slot == nullptr) return std::nullopt;
+  return static_cast<Area>(slot->area.load(std::memory_order_relaxed) - 1);
 }
 
 void DevicePathOf(int fd, char* out, std::size_t size) {

@@ -24,7 +24,6 @@ namespace sim = nolva::board::sim;
 using nolva::board::Area;
 using sim::Event;
 using sim::Fail;
-using sim::Kind;
 using sim::Mapping;
 using sim::WantsWrite;
 
@@ -43,11 +42,6 @@ const char* Shown(const Mapping& m, const char* path) {
   return m.row ? m.device : path;
 }
 
-// The area of a board descriptor's device path.
-std::optional<Area> DeviceArea(const char* device) {
-  return sim::AreaOf(nolva::board::FindMappedPath(device));
-}
-
 // Opens a board path and tracks the result.
 int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   const Area area = m.row->area;
@@ -56,15 +50,7 @@ int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   if (area == Area::Mtd) flags &= ~O_SYNC;  // the host's disk need not wait for the board
   const int fd = NOLVA_REAL(open)(m.host, flags, mode);
   if (fd < 0) return fd;
-  Kind kind = Kind::OtherBoard;
-  if (area == Area::Gpio) kind = Kind::Gpio;
-  if (area == Area::Mtd) kind = Kind::Mtd;
-  if (area == Area::Flash) {
-    struct stat64 st;  // 64-bit: a 32-bit process may meet large host inode numbers
-    const bool dir = fstat64(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    kind = dir ? Kind::FlashDir : Kind::FlashFile;
-  }
-  if (!sim::Track(fd, kind, m.device)) {
+  if (!sim::Track(fd, area, m.device)) {
     NOLVA_REAL(close)(fd);
     static const char kFull[] = "nolva-board: too many board descriptors open at once\n";
     (void)!NOLVA_REAL(write)(2, kFull, sizeof kFull - 1);
@@ -102,12 +88,12 @@ int OpenPath(const char* path, int flags, mode_t mode, PassThrough passThrough) 
 }
 
 ssize_t BoardWrite(int fd, const void* data, size_t size) {
-  const Kind kind = sim::KindOf(fd);
-  if (kind == Kind::None) return NOLVA_REAL(write)(fd, data, size);
-  if (kind == Kind::Mtd) return sim::MtdWrite(fd, data, size, sim::kAtPosition, true);
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (!area) return NOLVA_REAL(write)(fd, data, size);
+  if (area == Area::Mtd) return sim::MtdWrite(fd, data, size, sim::kAtPosition, true);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  if (kind == Kind::FlashFile) {
+  if (area == Area::Flash && sim::FileType(fd) != S_IFDIR) {
     if (const int error = sim::Step(Event::Write, {Area::Flash, device, &size})) return Fail(error);
   }
   const ssize_t written = NOLVA_REAL(write)(fd, data, size);
@@ -118,21 +104,21 @@ ssize_t BoardWrite(int fd, const void* data, size_t size) {
 // Reads and seeks are simulated on the MTD partitions only.
 template <typename PassThrough>
 ssize_t BoardRead(int fd, void* buffer, size_t size, off64_t offset, PassThrough passThrough) {
-  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
+  if (sim::TrackedArea(fd) != Area::Mtd) return passThrough();
   return sim::MtdRead(fd, buffer, size, offset, offset == sim::kAtPosition);
 }
 
 template <typename PassThrough>
 ssize_t BoardPwrite(int fd, const void* data, size_t size, off64_t offset,
                     PassThrough passThrough) {
-  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
+  if (sim::TrackedArea(fd) != Area::Mtd) return passThrough();
   if (offset < 0) return Fail(EINVAL);
   return sim::MtdWrite(fd, data, size, offset, false);
 }
 
 template <typename Offset, typename PassThrough>
 Offset BoardSeek(int fd, off64_t offset, int whence, PassThrough passThrough) {
-  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
+  if (sim::TrackedArea(fd) != Area::Mtd) return passThrough();
   const off64_t position = sim::MtdSeek(fd, offset, whence);
   if (position != static_cast<Offset>(position)) return Fail(EOVERFLOW);
   return static_cast<Offset>(position);
@@ -144,11 +130,11 @@ void CheckBuffer(size_t size, size_t bufferSize) {
 }
 
 int BoardClose(int fd) {
-  const Kind kind = sim::KindOf(fd);
-  if (kind == Kind::None) return NOLVA_REAL(close)(fd);
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (!area) return NOLVA_REAL(close)(fd);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  sim::Step(Event::Close, {DeviceArea(device), device});
+  sim::Step(Event::Close, {area, device});
   sim::Untrack(fd);
   const int result = NOLVA_REAL(close)(fd);
   sim::Log("close %s", device);
@@ -157,11 +143,11 @@ int BoardClose(int fd) {
 
 template <typename Sync>
 int BoardSync(int fd, const char* name, Sync sync) {
-  const Kind kind = sim::KindOf(fd);
-  if (kind == Kind::None) return sync();
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (!area) return sync();
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  if (const int error = sim::Step(Event::Sync, {DeviceArea(device), device}, "%s %s", name, device))
+  if (const int error = sim::Step(Event::Sync, {area, device}, "%s %s", name, device))
     return Fail(error);
   return sync();
 }
@@ -262,12 +248,11 @@ int RenamePaths(const char* from, const char* to, Call call) {
 using IoctlFn = int (*)(int, unsigned long, ...);
 
 int Ioctl(int fd, unsigned long request, void* arg, IoctlFn real) {
-  const Kind kind = sim::KindOf(fd);
-  const bool device = kind == Kind::Gpio || kind == Kind::Mtd;
-  if (device || sim::IsBoardRequest(request)) {
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (area == Area::Gpio || area == Area::Mtd || sim::IsBoardRequest(request)) {
     char board[nolva::board::kPathMax];
     sim::RequireBoard(board, sizeof board);
-    return sim::DeviceIoctl(fd, kind, request, arg);
+    return sim::DeviceIoctl(fd, area, request, arg);
   }
   return real(fd, request, arg);
 }
@@ -280,54 +265,25 @@ int Ioctl(int fd, unsigned long request, void* arg, IoctlFn real) {
 
 // --- opening ---------------------------------------------------------------
 
-NOLVA_ENTRY int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(open)(path, flags, mode); });
-}
-
-NOLVA_ENTRY int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(open64)(path, flags, mode); });
-}
-
-NOLVA_ENTRY int __open_2(const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__open_2)(path, flags); });
-}
-
-NOLVA_ENTRY int __open64_2(const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__open64_2)(path, flags); });
-}
-
-NOLVA_ENTRY int openat(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(openat)(dirfd, path, flags, mode); });
-}
-
-NOLVA_ENTRY int openat64(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode,
-                  [&] { return NOLVA_REAL(openat64)(dirfd, path, flags, mode); });
-}
-
-NOLVA_ENTRY int __openat_2(int dirfd, const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__openat_2)(dirfd, path, flags); });
-}
-
-NOLVA_ENTRY int __openat64_2(int dirfd, const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__openat64_2)(dirfd, path, flags); });
-}
+// open(2) and its 64-bit, *at and fortified (_2) forms differ only in their
+// names and the leading directory descriptor.
+#define NOLVA_OPEN(fn, At, at)                                                                \
+  NOLVA_ENTRY int fn(At const char* path, int flags, ...) {                                   \
+    va_list args;                                                                             \
+    va_start(args, flags);                                                                    \
+    const mode_t mode = ModeArg(flags, args);                                                 \
+    va_end(args);                                                                             \
+    return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(fn)(at path, flags, mode); }); \
+  }                                                                                           \
+  NOLVA_ENTRY int __##fn##_2(At const char* path, int flags) {                                \
+    return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__##fn##_2)(at path, flags); });  \
+  }
+#define NOLVA_AT int dirfd,
+#define NOLVA_AT_ARG dirfd,
+NOLVA_OPEN(open, , )
+NOLVA_OPEN(open64, , )
+NOLVA_OPEN(openat, NOLVA_AT, NOLVA_AT_ARG)
+NOLVA_OPEN(openat64, NOLVA_AT, NOLVA_AT_ARG)
 
 NOLVA_ENTRY int creat(const char* path, mode_t mode) {
   // NOLINTNEXTLINE(android-cloexec-open): creat(2) leaves the descriptor open across exec
@@ -392,38 +348,23 @@ NOLVA_ENTRY int mkdir(const char* path, mode_t mode) noexcept {
       Event::Mkdir, path, "mkdir", [&](const char* p) { return NOLVA_REAL(mkdir)(p, mode); }, mode);
 }
 
-NOLVA_ENTRY int access(const char* path, int how) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(access)(p, how); });
-}
-
-NOLVA_ENTRY int stat(const char* path, struct stat* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(stat)(p, st); });
-}
-
-NOLVA_ENTRY int stat64(const char* path, struct stat64* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(stat64)(p, st); });
-}
-
-NOLVA_ENTRY int lstat(const char* path, struct stat* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(lstat)(p, st); });
-}
-
-NOLVA_ENTRY int lstat64(const char* path, struct stat64* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(lstat64)(p, st); });
-}
+// The calls that only look at a path: mapped, neither logged nor checked.
+#define NOLVA_LOOK(fn, Arg, ...)                                                  \
+  NOLVA_ENTRY int fn(const char* path, Arg arg) __VA_ARGS__ {                     \
+    return Look(path, -1, [&](const char* p) { return NOLVA_REAL(fn)(p, arg); }); \
+  }
+NOLVA_LOOK(access, int, noexcept)
+NOLVA_LOOK(stat, struct stat*, noexcept)
+NOLVA_LOOK(stat64, struct stat64*, noexcept)
+NOLVA_LOOK(lstat, struct stat*, noexcept)
+NOLVA_LOOK(lstat64, struct stat64*, noexcept)
 
 #if __TIMESIZE == 32
 // 32-bit programs built with 64-bit time call these instead of stat/lstat.
 extern "C" int __stat64_time64(const char*, void*);
 extern "C" int __lstat64_time64(const char*, void*);
-
-NOLVA_ENTRY int __stat64_time64(const char* path, void* st) {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(__stat64_time64)(p, st); });
-}
-
-NOLVA_ENTRY int __lstat64_time64(const char* path, void* st) {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(__lstat64_time64)(p, st); });
-}
+NOLVA_LOOK(__stat64_time64, void*)
+NOLVA_LOOK(__lstat64_time64, void*)
 #endif
 
 // --- descriptors -----------------------------------------------------------
@@ -432,31 +373,9 @@ NOLVA_ENTRY ssize_t write(int fd, const void* data, size_t size) {
   return BoardWrite(fd, data, size);
 }
 
-NOLVA_ENTRY ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
-  return BoardPwrite(fd, data, size, offset,
-                     [&] { return NOLVA_REAL(pwrite)(fd, data, size, offset); });
-}
-
-NOLVA_ENTRY ssize_t pwrite64(int fd, const void* data, size_t size, off64_t offset) {
-  return BoardPwrite(fd, data, size, offset,
-                     [&] { return NOLVA_REAL(pwrite64)(fd, data, size, offset); });
-}
-
 NOLVA_ENTRY ssize_t read(int fd, void* buffer, size_t size) {
   return BoardRead(fd, buffer, size, sim::kAtPosition,
                    [&] { return NOLVA_REAL(read)(fd, buffer, size); });
-}
-
-NOLVA_ENTRY ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-  if (offset < 0 && sim::KindOf(fd) == Kind::Mtd) return Fail(EINVAL);
-  return BoardRead(fd, buffer, size, offset,
-                   [&] { return NOLVA_REAL(pread)(fd, buffer, size, offset); });
-}
-
-NOLVA_ENTRY ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
-  if (offset < 0 && sim::KindOf(fd) == Kind::Mtd) return Fail(EINVAL);
-  return BoardRead(fd, buffer, size, offset,
-                   [&] { return NOLVA_REAL(pread64)(fd, buffer, size, offset); });
 }
 
 extern "C" ssize_t __read_chk(int, void*, size_t, size_t);
@@ -468,27 +387,28 @@ NOLVA_ENTRY ssize_t __read_chk(int fd, void* buffer, size_t size, size_t bufferS
   return read(fd, buffer, size);
 }
 
-NOLVA_ENTRY ssize_t __pread_chk(int fd, void* buffer, size_t size, off_t offset,
-                                size_t bufferSize) {
-  CheckBuffer(size, bufferSize);
-  return pread(fd, buffer, size, offset);
-}
-
-NOLVA_ENTRY ssize_t __pread64_chk(int fd, void* buffer, size_t size, off64_t offset,
-                                  size_t bufferSize) {
-  CheckBuffer(size, bufferSize);
-  return pread64(fd, buffer, size, offset);
-}
-
-NOLVA_ENTRY off_t lseek(int fd, off_t offset, int whence) noexcept {
-  return BoardSeek<off_t>(fd, offset, whence,
-                          [&] { return NOLVA_REAL(lseek)(fd, offset, whence); });
-}
-
-NOLVA_ENTRY off64_t lseek64(int fd, off64_t offset, int whence) noexcept {
-  return BoardSeek<off64_t>(fd, offset, whence,
-                            [&] { return NOLVA_REAL(lseek64)(fd, offset, whence); });
-}
+// The positioned calls and their 64-bit forms differ only in the offset's type.
+#define NOLVA_POSITIONED(pread, pwrite, lseek, Offset)                                  \
+  NOLVA_ENTRY ssize_t pread(int fd, void* buffer, size_t size, Offset offset) {         \
+    if (offset < 0 && sim::TrackedArea(fd) == Area::Mtd) return Fail(EINVAL);           \
+    return BoardRead(fd, buffer, size, offset,                                          \
+                     [&] { return NOLVA_REAL(pread)(fd, buffer, size, offset); });      \
+  }                                                                                     \
+  NOLVA_ENTRY ssize_t __##pread##_chk(int fd, void* buffer, size_t size, Offset offset, \
+                                      size_t bufferSize) {                              \
+    CheckBuffer(size, bufferSize);                                                      \
+    return pread(fd, buffer, size, offset);                                             \
+  }                                                                                     \
+  NOLVA_ENTRY ssize_t pwrite(int fd, const void* data, size_t size, Offset offset) {    \
+    return BoardPwrite(fd, data, size, offset,                                          \
+                       [&] { return NOLVA_REAL(pwrite)(fd, data, size, offset); });     \
+  }                                                                                     \
+  NOLVA_ENTRY Offset lseek(int fd, Offset offset, int whence) noexcept {                \
+    return BoardSeek<Offset>(fd, offset, whence,                                        \
+                             [&] { return NOLVA_REAL(lseek)(fd, offset, whence); });    \
+  }
+NOLVA_POSITIONED(pread, pwrite, lseek, off_t)
+NOLVA_POSITIONED(pread64, pwrite64, lseek64, off64_t)
 
 NOLVA_ENTRY int fsync(int fd) {
   return BoardSync(fd, "fsync", [fd] { return NOLVA_REAL(fsync)(fd); });

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
@@ -70,12 +71,19 @@ const char* MapPath(const char* path, Mapping* m);
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
-enum class Kind : unsigned char { None, FlashFile, FlashDir, Gpio, Mtd, OtherBoard };
 // False when the table of board descriptors is full or the path too long.
-bool Track(int fd, Kind kind, const char* device);
+bool Track(int fd, Area area, const char* device);
 void Untrack(int fd);
-Kind KindOf(int fd);
+// The area of a board descriptor; none for any other descriptor.
+std::optional<Area> TrackedArea(int fd);
 void DevicePathOf(int fd, char* out, std::size_t size);
+
+// S_IFREG, S_IFDIR, ... of a descriptor (0 when fstat fails). 64-bit: a
+// 32-bit process may meet large host inode numbers.
+inline mode_t FileType(int fd) {
+  struct stat64 st;
+  return fstat64(fd, &st) == 0 ? st.st_mode & S_IFMT : 0;
+}
 
 // The steps a program takes on the board's paths and devices. Each one
 // goes through Step(), which logs it, counts it toward a power cut when it
@@ -117,7 +125,7 @@ bool FaultSet(const char* name, unsigned long long* value = nullptr);
 
 // Device requests (GPIO, MTD, interface hardware address).
 bool IsBoardRequest(unsigned long request);
-int DeviceIoctl(int fd, Kind kind, unsigned long request, void* arg);
+int DeviceIoctl(int fd, std::optional<Area> area, unsigned long request, void* arg);
 
 // The MTD partitions as the kernel's character devices on NOR flash show
 // them: reads stop at the partition's end, writes only clear bits.
