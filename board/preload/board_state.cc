@@ -29,7 +29,8 @@ bool ActiveBoard(char* dir, std::size_t size) {
   return true;
 }
 
-void Refuse() {
+void RequireBoard(char* dir, std::size_t size) {
+  if (ActiveBoard(dir, size)) return;
   const char* env = std::getenv(kBoardEnv);
   char text[kPathMax + 160];
   const int n = std::snprintf(text, sizeof text,
@@ -42,10 +43,6 @@ void Refuse() {
     (void)!NOLVA_REAL(write)(2, text, len);
   }
   _exit(70);
-}
-
-void RequireBoard(char* dir, std::size_t size) {
-  if (!ActiveBoard(dir, size)) Refuse();
 }
 
 const char* MapPath(const char* path, Mapping* m) {

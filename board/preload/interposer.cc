@@ -37,11 +37,6 @@ mode_t ModeArg(int flags, va_list args) {
   return Creates(flags) ? static_cast<mode_t>(va_arg(args, unsigned)) : 0;
 }
 
-// The device path for the log: the board's name for it, or the host path.
-const char* Shown(const Mapping& m, const char* path) {
-  return m.row ? m.device : path;
-}
-
 // Opens a board path and tracks the result.
 int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   const Area area = m.row->area;
@@ -152,31 +147,26 @@ int BoardSync(int fd, const char* name, Sync sync) {
   return sync();
 }
 
-// Streams written on board paths go through the board's write and close, so
-// that faults and the log see stdio output as well as write(2).
 int CookieFd(void* cookie) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(cookie));
 }
 
-ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
-  return read(CookieFd(cookie), buffer, size);
-}
-
-ssize_t CookieWrite(void* cookie, const char* data, size_t size) {
-  const ssize_t written = BoardWrite(CookieFd(cookie), data, size);
-  return written < 0 ? 0 : written;
-}
-
-int CookieSeek(void* cookie, off64_t* offset, int whence) {
-  const off64_t result = lseek64(CookieFd(cookie), *offset, whence);
-  if (result < 0) return -1;
-  *offset = result;
-  return 0;
-}
-
-int CookieClose(void* cookie) {
-  return BoardClose(CookieFd(cookie));
-}
+// Streams written on board paths go through the board's write and close, so
+// that faults and the log see stdio output as well as write(2).
+constexpr cookie_io_functions_t kBoardStream = {
+    [](void* cookie, char* buffer, size_t size) { return read(CookieFd(cookie), buffer, size); },
+    [](void* cookie, const char* data, size_t size) {
+      const ssize_t written = BoardWrite(CookieFd(cookie), data, size);
+      return written < 0 ? 0 : written;
+    },
+    [](void* cookie, off64_t* offset, int whence) {
+      const off64_t result = lseek64(CookieFd(cookie), *offset, whence);
+      if (result < 0) return -1;
+      *offset = result;
+      return 0;
+    },
+    [](void* cookie) { return BoardClose(CookieFd(cookie)); },
+};
 
 FILE* OpenBoardStream(const Mapping& m, const char* mode) {
   const int flags = sim::ModeFlags(mode);
@@ -188,8 +178,8 @@ FILE* OpenBoardStream(const Mapping& m, const char* mode) {
   if (!WantsWrite(flags)) return NOLVA_REAL(fopen)(m.host, mode);
   const int fd = OpenTracked(m, flags, 0666);
   if (fd < 0) return nullptr;
-  const cookie_io_functions_t io = {CookieRead, CookieWrite, CookieSeek, CookieClose};
-  FILE* stream = fopencookie(reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)), mode, io);
+  FILE* stream =
+      fopencookie(reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)), mode, kBoardStream);
   if (stream == nullptr) BoardClose(fd);
   return stream;
 }
@@ -239,7 +229,9 @@ int RenamePaths(const char* from, const char* to, Call call) {
   const char* mappedTo = sim::MapPath(to, &b);
   if (mappedTo == nullptr) return -1;
   if (a.row == nullptr && b.row == nullptr) return call(from, to);
-  const sim::Target names = {a.area(), Shown(a, from), nullptr, b.area(), Shown(b, to)};
+  // The log names a host path as it was given.
+  const sim::Target names = {a.area(), a.row ? a.device : from, nullptr, b.area(),
+                             b.row ? b.device : to};
   if (const int error = sim::Step(Event::Rename, names, "rename %s %s", names.device, names.to))
     return Fail(error);
   return call(mappedFrom, mappedTo);
@@ -250,8 +242,7 @@ using IoctlFn = int (*)(int, unsigned long, ...);
 int Ioctl(int fd, unsigned long request, void* arg, IoctlFn real) {
   const std::optional<Area> area = sim::TrackedArea(fd);
   if (area == Area::Gpio || area == Area::Mtd || sim::IsBoardRequest(request)) {
-    char board[nolva::board::kPathMax];
-    sim::RequireBoard(board, sizeof board);
+    sim::RequireBoard();
     return sim::DeviceIoctl(fd, area, request, arg);
   }
   return real(fd, request, arg);
@@ -448,8 +439,7 @@ NOLVA_ENTRY int system(const char* command) {
 }
 
 NOLVA_ENTRY int usleep(useconds_t microseconds) {
-  char board[nolva::board::kPathMax];
-  sim::RequireBoard(board, sizeof board);
+  sim::RequireBoard();
   sim::Log("usleep %lu", static_cast<unsigned long>(microseconds));
   return 0;
 }
@@ -462,8 +452,7 @@ NOLVA_ENTRY int nolva_board_active(void) {
 #ifdef NOLVA_BOARD_PRELOAD
 // A preloaded program without a board must not get as far as main().
 __attribute__((constructor)) static void RequireBoardAtLoad() {
-  char board[nolva::board::kPathMax];
-  sim::RequireBoard(board, sizeof board);
+  sim::RequireBoard();
 }
 #endif
 

@@ -47,13 +47,11 @@ inline int Fail(int error) {
 
 // The active board directory, or false when NOLVA_BOARD names no board.
 bool ActiveBoard(char* dir, std::size_t size);
-[[noreturn]] void Refuse();
 // ActiveBoard or stop the process: nothing may fall through to the host.
 void RequireBoard(char* dir, std::size_t size);
-
-// The area a path lies in; none for a host path (row nullptr).
-inline std::optional<Area> AreaOf(const MappedPath* row) {
-  return row ? std::optional<Area>(row->area) : std::nullopt;
+inline void RequireBoard() {
+  char dir[kPathMax];
+  RequireBoard(dir, sizeof dir);
 }
 
 struct Mapping {
@@ -61,7 +59,7 @@ struct Mapping {
   char device[kPathMax];            // normalised device path
   char host[kPathMax];              // the same inside the board
 
-  std::optional<Area> area() const { return AreaOf(row); }
+  std::optional<Area> area() const { return row ? std::optional(row->area) : std::nullopt; }
 };
 // The path to hand to libc: `path` itself for host paths, m->host for board
 // paths, nullptr (errno set) when the board path does not fit.

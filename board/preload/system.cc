@@ -206,8 +206,7 @@ constexpr Command kCommands[] = {
 }  // namespace
 
 int EmulateSystem(const char* command) {
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
+  RequireBoard();
   if (command == nullptr) return 1;  // "a shell is available"
   for (const Command& row : kCommands) {
     const std::size_t n = std::strlen(row.text);
