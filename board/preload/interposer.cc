@@ -15,7 +15,6 @@
 #include <cstring>
 #include <optional>
 
-#include "board/preload/open_flags.h"
 #include "board/preload/sim.h"
 
 #define NOLVA_ENTRY extern "C" __attribute__((visibility("default")))
@@ -25,9 +24,48 @@ using nolva::board::Area;
 using sim::Event;
 using sim::Fail;
 using sim::Mapping;
-using sim::WantsWrite;
 
 namespace {
+
+// ---- open(2) flags and fopen(3) modes as the log spells them ---------------
+
+bool WantsWrite(int flags) {
+  return (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0;
+}
+
+// "O_WRONLY|O_CREAT|O_EXCL"
+void FlagsText(int flags, char* out, std::size_t size) {
+  struct Flag {
+    int bits;
+    const char* name;
+  };
+  static constexpr Flag kFlags[] = {
+      {O_CREAT, "O_CREAT"},         {O_EXCL, "O_EXCL"},         {O_TRUNC, "O_TRUNC"},
+      {O_APPEND, "O_APPEND"},       {O_NONBLOCK, "O_NONBLOCK"}, {O_SYNC, "O_SYNC"},
+      {O_DIRECTORY, "O_DIRECTORY"}, {O_NOFOLLOW, "O_NOFOLLOW"}, {O_CLOEXEC, "O_CLOEXEC"},
+      {O_NOCTTY, "O_NOCTTY"},
+  };
+  static constexpr const char* kAccess[] = {"O_RDONLY", "O_WRONLY", "O_RDWR", "O_ACCMODE"};
+  std::size_t len =
+      static_cast<std::size_t>(std::snprintf(out, size, "%s", kAccess[flags & O_ACCMODE]));
+  for (const Flag& flag : kFlags) {
+    if ((flags & flag.bits) != flag.bits || len >= size) continue;
+    len += static_cast<std::size_t>(std::snprintf(out + len, size - len, "|%s", flag.name));
+  }
+}
+
+// The open(2) flags that fopen(3) uses for a mode string.
+int ModeFlags(const char* mode) {
+  int flags = O_RDONLY;
+  if (mode[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
+  if (mode[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
+  for (const char* c = mode + 1; *c != '\0' && *c != ','; ++c) {
+    if (*c == '+') flags = (flags & ~O_ACCMODE) | O_RDWR;
+    if (*c == 'x') flags |= O_EXCL;
+    if (*c == 'e') flags |= O_CLOEXEC;
+  }
+  return flags;
+}
 
 bool Creates(int flags) {
   return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
@@ -61,7 +99,7 @@ Event OpenEvent(int flags) {
 
 int OpenBoard(const Mapping& m, int flags, mode_t mode) {
   char text[160];
-  sim::FlagsText(flags, text, sizeof text);
+  FlagsText(flags, text, sizeof text);
   const std::size_t len = std::strlen(text);
   if (Creates(flags))
     std::snprintf(text + len, sizeof text - len, " %04o", static_cast<unsigned>(mode));
@@ -169,7 +207,7 @@ constexpr cookie_io_functions_t kBoardStream = {
 };
 
 FILE* OpenBoardStream(const Mapping& m, const char* mode) {
-  const int flags = sim::ModeFlags(mode);
+  const int flags = ModeFlags(mode);
   if (const int error =
           sim::Step(OpenEvent(flags), {m.area(), m.device}, "open %s %s", m.device, mode)) {
     errno = error;
@@ -312,32 +350,28 @@ NOLVA_ENTRY int renameat(int fromDir, const char* from, int toDir, const char* t
   });
 }
 
-NOLVA_ENTRY int unlink(const char* path) noexcept {
-  return Change(Event::Remove, path, "unlink", [](const char* p) { return NOLVA_REAL(unlink)(p); });
-}
+// The removals that take only a path, each logged under its own name.
+#define NOLVA_REMOVE(fn)                                                                      \
+  NOLVA_ENTRY int fn(const char* path) noexcept {                                             \
+    return Change(Event::Remove, path, #fn, [](const char* p) { return NOLVA_REAL(fn)(p); }); \
+  }
+NOLVA_REMOVE(unlink)
+NOLVA_REMOVE(remove)
+NOLVA_REMOVE(rmdir)
 
 NOLVA_ENTRY int unlinkat(int dirfd, const char* path, int flags) noexcept {
   return Change(Event::Remove, path, "unlink",
                 [&](const char* p) { return NOLVA_REAL(unlinkat)(dirfd, p, flags); });
 }
 
-NOLVA_ENTRY int remove(const char* path) noexcept {
-  return Change(Event::Remove, path, "remove", [](const char* p) { return NOLVA_REAL(remove)(p); });
-}
-
-NOLVA_ENTRY int rmdir(const char* path) noexcept {
-  return Change(Event::Remove, path, "rmdir", [](const char* p) { return NOLVA_REAL(rmdir)(p); });
-}
-
-NOLVA_ENTRY int chmod(const char* path, mode_t mode) noexcept {
-  return Change(
-      Event::Chmod, path, "chmod", [&](const char* p) { return NOLVA_REAL(chmod)(p, mode); }, mode);
-}
-
-NOLVA_ENTRY int mkdir(const char* path, mode_t mode) noexcept {
-  return Change(
-      Event::Mkdir, path, "mkdir", [&](const char* p) { return NOLVA_REAL(mkdir)(p, mode); }, mode);
-}
+// The changes that set a mode, logged with it.
+#define NOLVA_SET_MODE(fn, event)                                                        \
+  NOLVA_ENTRY int fn(const char* path, mode_t mode) noexcept {                           \
+    return Change(                                                                       \
+        event, path, #fn, [&](const char* p) { return NOLVA_REAL(fn)(p, mode); }, mode); \
+  }
+NOLVA_SET_MODE(chmod, Event::Chmod)
+NOLVA_SET_MODE(mkdir, Event::Mkdir)
 
 // The calls that only look at a path: mapped, neither logged nor checked.
 #define NOLVA_LOOK(fn, Arg, ...)                                                  \

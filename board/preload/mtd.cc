@@ -69,22 +69,22 @@ int GetInfo(const char* device, const Geometry& geometry, void* arg) {
 int Erase(int fd, const char* device, const Geometry& geometry, const void* arg) {
   erase_info_user request;
   std::memcpy(&request, arg, sizeof request);
-  const std::uint64_t start = request.start;
-  const std::uint64_t length = request.length;
+  const unsigned long long start = request.start;
+  const unsigned long long length = request.length;
+  const auto log = [&](const char* refused) {
+    Log("erase %s %llu %llu%s", device, start, length, refused);
+  };
   if (!OpenedForWriting(fd)) {
-    Log("erase %s %llu %llu refused EPERM", device, static_cast<unsigned long long>(start),
-        static_cast<unsigned long long>(length));
+    log(" refused EPERM");
     return Fail(EPERM);
   }
   if (const int error = Step(Event::Erase, {Area::Mtd, device})) return Fail(error);
   if (start % geometry.eraseSize != 0 || length % geometry.eraseSize != 0 ||
       start >= geometry.size || length > geometry.size - start) {
-    Log("erase %s %llu %llu refused EINVAL", device, static_cast<unsigned long long>(start),
-        static_cast<unsigned long long>(length));
+    log(" refused EINVAL");
     return Fail(EINVAL);
   }
-  Log("erase %s %llu %llu", device, static_cast<unsigned long long>(start),
-      static_cast<unsigned long long>(length));
+  log("");
   unsigned char erased[kPiece];
   std::memset(erased, 0xFF, sizeof erased);
   for (std::uint64_t done = 0; done < length;) {
