@@ -123,7 +123,7 @@ int OpenPath(const char* path, int flags, mode_t mode, PassThrough passThrough) 
 ssize_t BoardWrite(int fd, const void* data, size_t size) {
   const std::optional<Area> area = sim::TrackedArea(fd);
   if (!area) return NOLVA_REAL(write)(fd, data, size);
-  if (area == Area::Mtd) return sim::MtdWrite(fd, data, size, sim::kAtPosition, true);
+  if (area == Area::Mtd) return sim::MtdWrite(fd, data, size, sim::kAtPosition);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
   if (area == Area::Flash && sim::FileType(fd) != S_IFDIR) {
@@ -132,29 +132,6 @@ ssize_t BoardWrite(int fd, const void* data, size_t size) {
   const ssize_t written = NOLVA_REAL(write)(fd, data, size);
   if (written >= 0) sim::Log("write %s %zd", device, written);
   return written;
-}
-
-// Reads and seeks are simulated on the MTD partitions only.
-template <typename PassThrough>
-ssize_t BoardRead(int fd, void* buffer, size_t size, off64_t offset, PassThrough passThrough) {
-  if (sim::TrackedArea(fd) != Area::Mtd) return passThrough();
-  return sim::MtdRead(fd, buffer, size, offset, offset == sim::kAtPosition);
-}
-
-template <typename PassThrough>
-ssize_t BoardPwrite(int fd, const void* data, size_t size, off64_t offset,
-                    PassThrough passThrough) {
-  if (sim::TrackedArea(fd) != Area::Mtd) return passThrough();
-  if (offset < 0) return Fail(EINVAL);
-  return sim::MtdWrite(fd, data, size, offset, false);
-}
-
-template <typename Offset, typename PassThrough>
-Offset BoardSeek(int fd, off64_t offset, int whence, PassThrough passThrough) {
-  if (sim::TrackedArea(fd) != Area::Mtd) return passThrough();
-  const off64_t position = sim::MtdSeek(fd, offset, whence);
-  if (position != static_cast<Offset>(position)) return Fail(EOVERFLOW);
-  return static_cast<Offset>(position);
 }
 
 // Fortified callers pass the buffer's size; overrunning it stops the process.
@@ -398,9 +375,10 @@ NOLVA_ENTRY ssize_t write(int fd, const void* data, size_t size) {
   return BoardWrite(fd, data, size);
 }
 
+// Reads, positioned writes and seeks are simulated on the MTD partitions only.
 NOLVA_ENTRY ssize_t read(int fd, void* buffer, size_t size) {
-  return BoardRead(fd, buffer, size, sim::kAtPosition,
-                   [&] { return NOLVA_REAL(read)(fd, buffer, size); });
+  if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(read)(fd, buffer, size);
+  return sim::MtdRead(fd, buffer, size, sim::kAtPosition);
 }
 
 extern "C" ssize_t __read_chk(int, void*, size_t, size_t);
@@ -413,24 +391,27 @@ NOLVA_ENTRY ssize_t __read_chk(int fd, void* buffer, size_t size, size_t bufferS
 }
 
 // The positioned calls and their 64-bit forms differ only in the offset's type.
-#define NOLVA_POSITIONED(pread, pwrite, lseek, Offset)                                  \
-  NOLVA_ENTRY ssize_t pread(int fd, void* buffer, size_t size, Offset offset) {         \
-    if (offset < 0 && sim::TrackedArea(fd) == Area::Mtd) return Fail(EINVAL);           \
-    return BoardRead(fd, buffer, size, offset,                                          \
-                     [&] { return NOLVA_REAL(pread)(fd, buffer, size, offset); });      \
-  }                                                                                     \
-  NOLVA_ENTRY ssize_t __##pread##_chk(int fd, void* buffer, size_t size, Offset offset, \
-                                      size_t bufferSize) {                              \
-    CheckBuffer(size, bufferSize);                                                      \
-    return pread(fd, buffer, size, offset);                                             \
-  }                                                                                     \
-  NOLVA_ENTRY ssize_t pwrite(int fd, const void* data, size_t size, Offset offset) {    \
-    return BoardPwrite(fd, data, size, offset,                                          \
-                       [&] { return NOLVA_REAL(pwrite)(fd, data, size, offset); });     \
-  }                                                                                     \
-  NOLVA_ENTRY Offset lseek(int fd, Offset offset, int whence) noexcept {                \
-    return BoardSeek<Offset>(fd, offset, whence,                                        \
-                             [&] { return NOLVA_REAL(lseek)(fd, offset, whence); });    \
+#define NOLVA_POSITIONED(pread, pwrite, lseek, Offset)                                         \
+  NOLVA_ENTRY ssize_t pread(int fd, void* buffer, size_t size, Offset offset) {                \
+    if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(pread)(fd, buffer, size, offset); \
+    if (offset < 0) return Fail(EINVAL);                                                       \
+    return sim::MtdRead(fd, buffer, size, offset);                                             \
+  }                                                                                            \
+  NOLVA_ENTRY ssize_t __##pread##_chk(int fd, void* buffer, size_t size, Offset offset,        \
+                                      size_t bufferSize) {                                     \
+    CheckBuffer(size, bufferSize);                                                             \
+    return pread(fd, buffer, size, offset);                                                    \
+  }                                                                                            \
+  NOLVA_ENTRY ssize_t pwrite(int fd, const void* data, size_t size, Offset offset) {           \
+    if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(pwrite)(fd, data, size, offset);  \
+    if (offset < 0) return Fail(EINVAL);                                                       \
+    return sim::MtdWrite(fd, data, size, offset);                                              \
+  }                                                                                            \
+  NOLVA_ENTRY Offset lseek(int fd, Offset offset, int whence) noexcept {                       \
+    if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(lseek)(fd, offset, whence);       \
+    const off64_t position = sim::MtdSeek(fd, offset, whence);                                 \
+    if (position != static_cast<Offset>(position)) return Fail(EOVERFLOW);                     \
+    return static_cast<Offset>(position);                                                      \
   }
 NOLVA_POSITIONED(pread, pwrite, lseek, off_t)
 NOLVA_POSITIONED(pread64, pwrite64, lseek64, off64_t)

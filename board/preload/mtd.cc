@@ -129,7 +129,7 @@ int MtdIoctl(int fd, unsigned long request, void* arg) {
   return Fail(ENOTTY);
 }
 
-ssize_t MtdRead(int fd, void* buffer, std::size_t size, off64_t offset, bool advance) {
+ssize_t MtdRead(int fd, void* buffer, std::size_t size, off64_t offset) {
   char device[kPathMax];
   DevicePathOf(fd, device, sizeof device);
   Geometry geometry;
@@ -148,11 +148,11 @@ ssize_t MtdRead(int fd, void* buffer, std::size_t size, off64_t offset, bool adv
     static_cast<unsigned char*>(buffer)[flipped - from] ^= 0xFF;
     Log("fault mtd-read-flips read %s", device);
   }
-  if (advance) NOLVA_REAL(lseek64)(fd, at + got, SEEK_SET);
+  if (offset == kAtPosition) NOLVA_REAL(lseek64)(fd, at + got, SEEK_SET);
   return got;
 }
 
-ssize_t MtdWrite(int fd, const void* data, std::size_t size, off64_t offset, bool advance) {
+ssize_t MtdWrite(int fd, const void* data, std::size_t size, off64_t offset) {
   char device[kPathMax];
   DevicePathOf(fd, device, sizeof device);
   Geometry geometry;
@@ -166,7 +166,7 @@ ssize_t MtdWrite(int fd, const void* data, std::size_t size, off64_t offset, boo
   if (const int error = Step(Event::Write, {Area::Mtd, device, &size})) return Fail(error);
   if (size > 0 && !Program(fd, static_cast<const unsigned char*>(data), size, at)) return Fail(EIO);
   Log("write %s %zu", device, size);
-  if (advance) NOLVA_REAL(lseek64)(fd, at + static_cast<off64_t>(size), SEEK_SET);
+  if (offset == kAtPosition) NOLVA_REAL(lseek64)(fd, at + static_cast<off64_t>(size), SEEK_SET);
   return static_cast<ssize_t>(size);
 }
 
