@@ -127,7 +127,6 @@ int DeviceIoctl(int fd, std::optional<Area> area, unsigned long request, void* a
 
 // The MTD partitions as the kernel's character devices on NOR flash show
 // them: reads stop at the partition's end, writes only clear bits.
-int MtdIoctl(int fd, unsigned long request, void* arg);
 // At kAtPosition they read or write at the descriptor's position and move it.
 inline constexpr off64_t kAtPosition = -1;
 ssize_t MtdRead(int fd, void* buffer, std::size_t size, off64_t offset);
