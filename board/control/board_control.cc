@@ -24,19 +24,6 @@ constexpr Entry kSkeleton[] = {
     {"dev", true},        {"faults", true}, {"log", false},        {"proc/bus/usb", true},
 };
 
-constexpr const char* kPartitions[] = {"dev/mtd3", "dev/mtd4"};
-
-void CreatePartitions(const fs::path& root, const BoardOptions& options) {
-  if (options.mtdEraseSize == 0 || options.mtdSize == 0 ||
-      options.mtdSize % options.mtdEraseSize != 0)
-    throw std::invalid_argument("MTD size must be a non-zero multiple of the erase size");
-  WriteFile((root / "mtd-geometry").string(),
-            std::to_string(options.mtdSize) + " " + std::to_string(options.mtdEraseSize) + "\n");
-  const std::string erased(options.mtdSize, '\xFF');
-  for (const char* partition : kPartitions)
-    WriteFile((root / partition).string(), erased);
-}
-
 }  // namespace
 
 const char kEmptyHubUsbDevices[] =
@@ -80,7 +67,14 @@ void CreateBoard(const std::string& dir, const BoardOptions& options) {
     fs::create_directories(root / "eth0");
     WriteFile((root / "eth0/hwaddr").string(), options.mac + "\n");
   }
-  CreatePartitions(root, options);
+  if (options.mtdEraseSize == 0 || options.mtdSize == 0 ||
+      options.mtdSize % options.mtdEraseSize != 0)
+    throw std::invalid_argument("MTD size must be a non-zero multiple of the erase size");
+  WriteFile((root / "mtd-geometry").string(),
+            std::to_string(options.mtdSize) + " " + std::to_string(options.mtdEraseSize) + "\n");
+  const std::string erased(options.mtdSize, '\xFF');
+  for (const char* partition : {"dev/mtd3", "dev/mtd4"})
+    WriteFile((root / partition).string(), erased);
   SetUsbDevices(normal, options.usbDevices);
 }
 

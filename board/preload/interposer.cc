@@ -109,15 +109,23 @@ int OpenBoard(const Mapping& m, int flags, mode_t mode) {
   return OpenTracked(m, flags, mode);
 }
 
-template <typename PassThrough>
-int OpenPath(const char* path, int flags, mode_t mode, PassThrough passThrough) {
+// Calls call(the path to hand to libc, its mapping), or returns `failed`
+// when a board path does not fit.
+template <typename T, typename Call>
+T WithMapping(const char* path, T failed, Call call) {
   Mapping m;
   const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return -1;
-  if (m.row != nullptr) return OpenBoard(m, flags, mode);
-  const int fd = passThrough();
-  sim::Untrack(fd);  // a descriptor number may come back after a close we missed
-  return fd;
+  return mapped == nullptr ? failed : call(mapped, m);
+}
+
+template <typename PassThrough>
+int OpenPath(const char* path, int flags, mode_t mode, PassThrough passThrough) {
+  return WithMapping(path, -1, [&](const char*, const Mapping& m) {
+    if (m.row != nullptr) return OpenBoard(m, flags, mode);
+    const int fd = passThrough();
+    sim::Untrack(fd);  // a descriptor number may come back after a close we missed
+    return fd;
+  });
 }
 
 ssize_t BoardWrite(int fd, const void* data, size_t size) {
@@ -201,11 +209,9 @@ FILE* OpenBoardStream(const Mapping& m, const char* mode) {
 
 template <typename PassThrough>
 FILE* OpenStream(const char* path, const char* mode, PassThrough passThrough) {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return nullptr;
-  if (m.row != nullptr) return OpenBoardStream(m, mode);
-  return passThrough();
+  return WithMapping(path, static_cast<FILE*>(nullptr), [&](const char*, const Mapping& m) {
+    return m.row != nullptr ? OpenBoardStream(m, mode) : passThrough();
+  });
 }
 
 // A path operation that changes the board: one step, logged as "WHAT DEVICE"
@@ -213,26 +219,15 @@ FILE* OpenStream(const char* path, const char* mode, PassThrough passThrough) {
 template <typename Call>
 int Change(Event event, const char* path, const char* what, Call call,
            std::optional<mode_t> mode = std::nullopt) {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return -1;
-  if (m.row != nullptr) {
+  return WithMapping(path, -1, [&](const char* mapped, const Mapping& m) {
+    if (m.row == nullptr) return call(mapped);
     char shownMode[16] = "";
     if (mode) std::snprintf(shownMode, sizeof shownMode, " %04o", static_cast<unsigned>(*mode));
     if (const int error =
             sim::Step(event, {m.area(), m.device}, "%s %s%s", what, m.device, shownMode))
       return Fail(error);
-  }
-  return call(mapped);
-}
-
-// A path operation that only looks: mapped, neither logged nor checked.
-template <typename T, typename Call>
-T Look(const char* path, T failed, Call call) {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return failed;
-  return call(mapped);
+    return call(mapped);
+  });
 }
 
 template <typename Call>
@@ -310,8 +305,9 @@ NOLVA_ENTRY FILE* fopen64(const char* path, const char* mode) {
 }
 
 NOLVA_ENTRY DIR* opendir(const char* path) {
-  return Look(path, static_cast<DIR*>(nullptr),
-              [](const char* p) { return NOLVA_REAL(opendir)(p); });
+  // Looking is neither logged nor checked.
+  return WithMapping(path, static_cast<DIR*>(nullptr),
+                     [](const char* p, const Mapping&) { return NOLVA_REAL(opendir)(p); });
 }
 
 // --- names -----------------------------------------------------------------
@@ -351,9 +347,10 @@ NOLVA_SET_MODE(chmod, Event::Chmod)
 NOLVA_SET_MODE(mkdir, Event::Mkdir)
 
 // The calls that only look at a path: mapped, neither logged nor checked.
-#define NOLVA_LOOK(fn, Arg, ...)                                                  \
-  NOLVA_ENTRY int fn(const char* path, Arg arg) __VA_ARGS__ {                     \
-    return Look(path, -1, [&](const char* p) { return NOLVA_REAL(fn)(p, arg); }); \
+#define NOLVA_LOOK(fn, Arg, ...)                                                               \
+  NOLVA_ENTRY int fn(const char* path, Arg arg) __VA_ARGS__ {                                  \
+    return WithMapping(path, -1,                                                               \
+                       [&](const char* p, const Mapping&) { return NOLVA_REAL(fn)(p, arg); }); \
   }
 NOLVA_LOOK(access, int, noexcept)
 NOLVA_LOOK(stat, struct stat*, noexcept)
