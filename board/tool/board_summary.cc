@@ -38,16 +38,6 @@ std::string WrittenFlashFile(const std::vector<std::string>& w) {
   return "";
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string text;
-  char byte[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(byte, sizeof byte, " %02x", c);
-    text += byte;
-  }
-  return text;
-}
-
 void Section(std::ostringstream& out, const char* title, const std::vector<std::string>& items) {
   out << title << (items.empty() ? " none\n" : "\n");
   for (const std::string& item : items)
@@ -67,7 +57,13 @@ std::string FileItem(const std::string& board, const std::string& device) {
   if (!std::filesystem::is_regular_file(host, error)) return device + "  (gone)";
   const std::string bytes = ReadFile(host);
   std::string item = device + "  " + std::to_string(bytes.size()) + " bytes";
-  if (bytes.size() <= kDumpLimit && !bytes.empty()) item += "\n     " + Hex(bytes);
+  if (bytes.size() > kDumpLimit || bytes.empty()) return item;
+  item += "\n     ";
+  char hex[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(hex, sizeof hex, " %02x", c);
+    item += hex;
+  }
   return item;
 }
 
