@@ -15,25 +15,19 @@
 
 namespace nolva::board::sim {
 
-bool ActiveBoard(char* dir, std::size_t size) {
+bool ActiveBoard(char (&dir)[kPathMax]) {
   const char* env = std::getenv(kBoardEnv);
-  if (env == nullptr || env[0] != '/') return false;
-  char path[kPathMax];
-  if (!NormalisePath(env, path, sizeof path)) return false;
+  if (env == nullptr || !NormalisePath(env, dir, sizeof dir)) return false;
   // A board inside a mapped path would map onto itself.
-  if (FindMappedPath(path) != nullptr) return false;
+  if (FindMappedPath(dir) != nullptr) return false;
   char marker[kPathMax];
-  const int n = std::snprintf(marker, sizeof marker, "%s/%s", path, kMarkerName);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof marker) return false;
-  if (NOLVA_REAL(access)(marker, F_OK) != 0) return false;
-  const std::size_t len = std::strlen(path) + 1;
-  if (len > size) return false;
-  std::memcpy(dir, path, len);
-  return true;
+  const int n = std::snprintf(marker, sizeof marker, "%s/%s", dir, kMarkerName);
+  return n >= 0 && static_cast<std::size_t>(n) < sizeof marker &&
+         NOLVA_REAL(access)(marker, F_OK) == 0;
 }
 
-void RequireBoard(char* dir, std::size_t size) {
-  if (ActiveBoard(dir, size)) return;
+void RequireBoard(char (&dir)[kPathMax]) {
+  if (ActiveBoard(dir)) return;
   const char* env = std::getenv(kBoardEnv);
   char text[kPathMax + 160];
   const int n = std::snprintf(text, sizeof text,
@@ -54,7 +48,7 @@ const char* MapPath(const char* path, Mapping* m) {
   m->row = FindMappedPath(m->device);
   if (m->row == nullptr) return path;
   char board[kPathMax];
-  RequireBoard(board, sizeof board);
+  RequireBoard(board);
   const int n = std::snprintf(m->host, sizeof m->host, "%s%s", board, m->device);
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof m->host) {
     errno = ENAMETOOLONG;
@@ -91,7 +85,7 @@ void LogV(const char* format, va_list args) {
 
 void BoardFile(char* out, std::size_t size, const char* format, ...) {
   char board[kPathMax];
-  RequireBoard(board, sizeof board);
+  RequireBoard(board);
   const int n = std::snprintf(out, size, "%s", board);
   if (n < 0 || static_cast<std::size_t>(n) >= size) return;
   va_list args;

@@ -458,7 +458,7 @@ NOLVA_ENTRY int usleep(useconds_t microseconds) {
 
 NOLVA_ENTRY int nolva_board_active(void) {
   char board[nolva::board::kPathMax];
-  return sim::ActiveBoard(board, sizeof board) ? 1 : 0;
+  return sim::ActiveBoard(board) ? 1 : 0;
 }
 
 #ifdef NOLVA_BOARD_PRELOAD

@@ -46,12 +46,12 @@ inline int Fail(int error) {
 }
 
 // The active board directory, or false when NOLVA_BOARD names no board.
-bool ActiveBoard(char* dir, std::size_t size);
+bool ActiveBoard(char (&dir)[kPathMax]);
 // ActiveBoard or stop the process: nothing may fall through to the host.
-void RequireBoard(char* dir, std::size_t size);
+void RequireBoard(char (&dir)[kPathMax]);
 inline void RequireBoard() {
   char dir[kPathMax];
-  RequireBoard(dir, sizeof dir);
+  RequireBoard(dir);
 }
 
 struct Mapping {
