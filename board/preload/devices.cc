@@ -243,11 +243,8 @@ int HardwareAddress(int fd, void* arg) {
 }  // namespace
 
 bool IsBoardRequest(unsigned long request) {
-  constexpr unsigned long kRequests[] = {kGpioReset, kGpioPortConfig, MEMGETINFO, MEMERASE,
-                                         SIOCGIFHWADDR};
-  for (unsigned long known : kRequests)
-    if (request == known) return true;
-  return false;
+  return request == kGpioReset || request == kGpioPortConfig || request == MEMGETINFO ||
+         request == MEMERASE || request == SIOCGIFHWADDR;
 }
 
 int DeviceIoctl(int fd, std::optional<Area> area, unsigned long request, void* arg) {
