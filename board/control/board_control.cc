@@ -11,34 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace nolva::board {
-namespace {
-
-struct Entry {
-  const char* path;  // relative to the board
-  bool directory;
-};
-
-// The skeleton every board has; optional parts follow from BoardOptions.
-constexpr Entry kSkeleton[] = {
-    {kMarkerName, false}, {"flash", true},  {"etc/network", true}, {"tmp", true},
-    {"dev", true},        {"faults", true}, {"log", false},        {"proc/bus/usb", true},
-};
-
-constexpr const char* kPartitions[] = {"dev/mtd3", "dev/mtd4"};
-
-void CreatePartitions(const fs::path& root, const BoardOptions& options) {
-  if (options.mtdEraseSize == 0 || options.mtdSize == 0 ||
-      options.mtdSize % options.mtdEraseSize != 0)
-    throw std::invalid_argument("MTD size must be a non-zero multiple of the erase size");
-  WriteFile((root / "mtd-geometry").string(),
-            std::to_string(options.mtdSize) + " " + std::to_string(options.mtdEraseSize) + "\n");
-  const std::string erased(options.mtdSize, '\xFF');
-  for (const char* partition : kPartitions)
-    WriteFile((root / partition).string(), erased);
-}
-
-}  // namespace
-
 const char kEmptyHubUsbDevices[] =
     "T:  Bus=01 Lev=00 Prnt=00 Port=00 Cnt=00 Dev#=  1 Spd=480  MxCh= 1\n"
     "D:  Ver= 2.00 Cls=09(hub  ) Sub=00 Prot=01 MxPS=64 #Cfgs=  1\n"
@@ -69,18 +41,24 @@ void CreateBoard(const std::string& dir, const BoardOptions& options) {
     throw std::invalid_argument(dir + " is neither empty nor a board");
   for (const fs::directory_entry& entry : fs::directory_iterator(root))
     fs::remove_all(entry.path());
-  for (const Entry& entry : kSkeleton) {
-    if (entry.directory)
-      fs::create_directories(root / entry.path);
-    else
-      WriteFile((root / entry.path).string(), "");
-  }
+  // The skeleton every board has; optional parts follow from BoardOptions.
+  for (const char* file : {kMarkerName, "log"})
+    WriteFile((root / file).string(), "");
+  for (const char* dir : {"flash", "etc/network", "tmp", "dev", "faults", "proc/bus/usb"})
+    fs::create_directories(root / dir);
   if (options.gpio) WriteFile((root / "dev/gpio").string(), "");
   if (options.eth0) {
     fs::create_directories(root / "eth0");
     WriteFile((root / "eth0/hwaddr").string(), options.mac + "\n");
   }
-  CreatePartitions(root, options);
+  if (options.mtdEraseSize == 0 || options.mtdSize == 0 ||
+      options.mtdSize % options.mtdEraseSize != 0)
+    throw std::invalid_argument("MTD size must be a non-zero multiple of the erase size");
+  WriteFile((root / "mtd-geometry").string(),
+            std::to_string(options.mtdSize) + " " + std::to_string(options.mtdEraseSize) + "\n");
+  const std::string erased(options.mtdSize, '\xFF');
+  for (const char* partition : {"dev/mtd3", "dev/mtd4"})
+    WriteFile((root / partition).string(), erased);
   SetUsbDevices(normal, options.usbDevices);
 }
 

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <optional>
 
-#include "board/preload/open_flags.h"
 #include "board/preload/sim.h"
 
 #define NOLVA_ENTRY extern "C" __attribute__((visibility("default")))
@@ -24,11 +23,49 @@ namespace sim = nolva::board::sim;
 using nolva::board::Area;
 using sim::Event;
 using sim::Fail;
-using sim::Kind;
 using sim::Mapping;
-using sim::WantsWrite;
 
 namespace {
+
+// ---- open(2) flags and fopen(3) modes as the log spells them ---------------
+
+bool WantsWrite(int flags) {
+  return (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0;
+}
+
+// "O_WRONLY|O_CREAT|O_EXCL"
+void FlagsText(int flags, char* out, std::size_t size) {
+  struct Flag {
+    int bits;
+    const char* name;
+  };
+  static constexpr Flag kFlags[] = {
+      {O_CREAT, "O_CREAT"},         {O_EXCL, "O_EXCL"},         {O_TRUNC, "O_TRUNC"},
+      {O_APPEND, "O_APPEND"},       {O_NONBLOCK, "O_NONBLOCK"}, {O_SYNC, "O_SYNC"},
+      {O_DIRECTORY, "O_DIRECTORY"}, {O_NOFOLLOW, "O_NOFOLLOW"}, {O_CLOEXEC, "O_CLOEXEC"},
+      {O_NOCTTY, "O_NOCTTY"},
+  };
+  static constexpr const char* kAccess[] = {"O_RDONLY", "O_WRONLY", "O_RDWR", "O_ACCMODE"};
+  std::size_t len =
+      static_cast<std::size_t>(std::snprintf(out, size, "%s", kAccess[flags & O_ACCMODE]));
+  for (const Flag& flag : kFlags) {
+    if ((flags & flag.bits) != flag.bits || len >= size) continue;
+    len += static_cast<std::size_t>(std::snprintf(out + len, size - len, "|%s", flag.name));
+  }
+}
+
+// The open(2) flags that fopen(3) uses for a mode string.
+int ModeFlags(const char* mode) {
+  int flags = O_RDONLY;
+  if (mode[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
+  if (mode[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
+  for (const char* c = mode + 1; *c != '\0' && *c != ','; ++c) {
+    if (*c == '+') flags = (flags & ~O_ACCMODE) | O_RDWR;
+    if (*c == 'x') flags |= O_EXCL;
+    if (*c == 'e') flags |= O_CLOEXEC;
+  }
+  return flags;
+}
 
 bool Creates(int flags) {
   return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
@@ -36,16 +73,6 @@ bool Creates(int flags) {
 
 mode_t ModeArg(int flags, va_list args) {
   return Creates(flags) ? static_cast<mode_t>(va_arg(args, unsigned)) : 0;
-}
-
-// The device path for the log: the board's name for it, or the host path.
-const char* Shown(const Mapping& m, const char* path) {
-  return m.row ? m.device : path;
-}
-
-// The area of a board descriptor's device path.
-std::optional<Area> DeviceArea(const char* device) {
-  return sim::AreaOf(nolva::board::FindMappedPath(device));
 }
 
 // Opens a board path and tracks the result.
@@ -56,15 +83,7 @@ int OpenTracked(const Mapping& m, int flags, mode_t mode) {
   if (area == Area::Mtd) flags &= ~O_SYNC;  // the host's disk need not wait for the board
   const int fd = NOLVA_REAL(open)(m.host, flags, mode);
   if (fd < 0) return fd;
-  Kind kind = Kind::OtherBoard;
-  if (area == Area::Gpio) kind = Kind::Gpio;
-  if (area == Area::Mtd) kind = Kind::Mtd;
-  if (area == Area::Flash) {
-    struct stat64 st;  // 64-bit: a 32-bit process may meet large host inode numbers
-    const bool dir = fstat64(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    kind = dir ? Kind::FlashDir : Kind::FlashFile;
-  }
-  if (!sim::Track(fd, kind, m.device)) {
+  if (!sim::Track(fd, area, m.device)) {
     NOLVA_REAL(close)(fd);
     static const char kFull[] = "nolva-board: too many board descriptors open at once\n";
     (void)!NOLVA_REAL(write)(2, kFull, sizeof kFull - 1);
@@ -80,7 +99,7 @@ Event OpenEvent(int flags) {
 
 int OpenBoard(const Mapping& m, int flags, mode_t mode) {
   char text[160];
-  sim::FlagsText(flags, text, sizeof text);
+  FlagsText(flags, text, sizeof text);
   const std::size_t len = std::strlen(text);
   if (Creates(flags))
     std::snprintf(text + len, sizeof text - len, " %04o", static_cast<unsigned>(mode));
@@ -90,52 +109,37 @@ int OpenBoard(const Mapping& m, int flags, mode_t mode) {
   return OpenTracked(m, flags, mode);
 }
 
-template <typename PassThrough>
-int OpenPath(const char* path, int flags, mode_t mode, PassThrough passThrough) {
+// Calls call(the path to hand to libc, its mapping), or returns `failed`
+// when a board path does not fit.
+template <typename T, typename Call>
+T WithMapping(const char* path, T failed, Call call) {
   Mapping m;
   const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return -1;
-  if (m.row != nullptr) return OpenBoard(m, flags, mode);
-  const int fd = passThrough();
-  sim::Untrack(fd);  // a descriptor number may come back after a close we missed
-  return fd;
+  return mapped == nullptr ? failed : call(mapped, m);
+}
+
+template <typename PassThrough>
+int OpenPath(const char* path, int flags, mode_t mode, PassThrough passThrough) {
+  return WithMapping(path, -1, [&](const char*, const Mapping& m) {
+    if (m.row != nullptr) return OpenBoard(m, flags, mode);
+    const int fd = passThrough();
+    sim::Untrack(fd);  // a descriptor number may come back after a close we missed
+    return fd;
+  });
 }
 
 ssize_t BoardWrite(int fd, const void* data, size_t size) {
-  const Kind kind = sim::KindOf(fd);
-  if (kind == Kind::None) return NOLVA_REAL(write)(fd, data, size);
-  if (kind == Kind::Mtd) return sim::MtdWrite(fd, data, size, sim::kAtPosition, true);
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (!area) return NOLVA_REAL(write)(fd, data, size);
+  if (area == Area::Mtd) return sim::MtdWrite(fd, data, size, sim::kAtPosition);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  if (kind == Kind::FlashFile) {
+  if (area == Area::Flash && sim::FileType(fd) != S_IFDIR) {
     if (const int error = sim::Step(Event::Write, {Area::Flash, device, &size})) return Fail(error);
   }
   const ssize_t written = NOLVA_REAL(write)(fd, data, size);
   if (written >= 0) sim::Log("write %s %zd", device, written);
   return written;
-}
-
-// Reads and seeks are simulated on the MTD partitions only.
-template <typename PassThrough>
-ssize_t BoardRead(int fd, void* buffer, size_t size, off64_t offset, PassThrough passThrough) {
-  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
-  return sim::MtdRead(fd, buffer, size, offset, offset == sim::kAtPosition);
-}
-
-template <typename PassThrough>
-ssize_t BoardPwrite(int fd, const void* data, size_t size, off64_t offset,
-                    PassThrough passThrough) {
-  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
-  if (offset < 0) return Fail(EINVAL);
-  return sim::MtdWrite(fd, data, size, offset, false);
-}
-
-template <typename Offset, typename PassThrough>
-Offset BoardSeek(int fd, off64_t offset, int whence, PassThrough passThrough) {
-  if (sim::KindOf(fd) != Kind::Mtd) return passThrough();
-  const off64_t position = sim::MtdSeek(fd, offset, whence);
-  if (position != static_cast<Offset>(position)) return Fail(EOVERFLOW);
-  return static_cast<Offset>(position);
 }
 
 // Fortified callers pass the buffer's size; overrunning it stops the process.
@@ -144,11 +148,11 @@ void CheckBuffer(size_t size, size_t bufferSize) {
 }
 
 int BoardClose(int fd) {
-  const Kind kind = sim::KindOf(fd);
-  if (kind == Kind::None) return NOLVA_REAL(close)(fd);
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (!area) return NOLVA_REAL(close)(fd);
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  sim::Step(Event::Close, {DeviceArea(device), device});
+  sim::Step(Event::Close, {area, device});
   sim::Untrack(fd);
   const int result = NOLVA_REAL(close)(fd);
   sim::Log("close %s", device);
@@ -157,43 +161,38 @@ int BoardClose(int fd) {
 
 template <typename Sync>
 int BoardSync(int fd, const char* name, Sync sync) {
-  const Kind kind = sim::KindOf(fd);
-  if (kind == Kind::None) return sync();
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (!area) return sync();
   char device[nolva::board::kPathMax];
   sim::DevicePathOf(fd, device, sizeof device);
-  if (const int error = sim::Step(Event::Sync, {DeviceArea(device), device}, "%s %s", name, device))
+  if (const int error = sim::Step(Event::Sync, {area, device}, "%s %s", name, device))
     return Fail(error);
   return sync();
 }
 
-// Streams written on board paths go through the board's write and close, so
-// that faults and the log see stdio output as well as write(2).
 int CookieFd(void* cookie) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(cookie));
 }
 
-ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
-  return read(CookieFd(cookie), buffer, size);
-}
-
-ssize_t CookieWrite(void* cookie, const char* data, size_t size) {
-  const ssize_t written = BoardWrite(CookieFd(cookie), data, size);
-  return written < 0 ? 0 : written;
-}
-
-int CookieSeek(void* cookie, off64_t* offset, int whence) {
-  const off64_t result = lseek64(CookieFd(cookie), *offset, whence);
-  if (result < 0) return -1;
-  *offset = result;
-  return 0;
-}
-
-int CookieClose(void* cookie) {
-  return BoardClose(CookieFd(cookie));
-}
+// Streams written on board paths go through the board's write and close, so
+// that faults and the log see stdio output as well as write(2).
+constexpr cookie_io_functions_t kBoardStream = {
+    [](void* cookie, char* buffer, size_t size) { return read(CookieFd(cookie), buffer, size); },
+    [](void* cookie, const char* data, size_t size) {
+      const ssize_t written = BoardWrite(CookieFd(cookie), data, size);
+      return written < 0 ? 0 : written;
+    },
+    [](void* cookie, off64_t* offset, int whence) {
+      const off64_t result = lseek64(CookieFd(cookie), *offset, whence);
+      if (result < 0) return -1;
+      *offset = result;
+      return 0;
+    },
+    [](void* cookie) { return BoardClose(CookieFd(cookie)); },
+};
 
 FILE* OpenBoardStream(const Mapping& m, const char* mode) {
-  const int flags = sim::ModeFlags(mode);
+  const int flags = ModeFlags(mode);
   if (const int error =
           sim::Step(OpenEvent(flags), {m.area(), m.device}, "open %s %s", m.device, mode)) {
     errno = error;
@@ -202,19 +201,17 @@ FILE* OpenBoardStream(const Mapping& m, const char* mode) {
   if (!WantsWrite(flags)) return NOLVA_REAL(fopen)(m.host, mode);
   const int fd = OpenTracked(m, flags, 0666);
   if (fd < 0) return nullptr;
-  const cookie_io_functions_t io = {CookieRead, CookieWrite, CookieSeek, CookieClose};
-  FILE* stream = fopencookie(reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)), mode, io);
+  FILE* stream =
+      fopencookie(reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)), mode, kBoardStream);
   if (stream == nullptr) BoardClose(fd);
   return stream;
 }
 
 template <typename PassThrough>
 FILE* OpenStream(const char* path, const char* mode, PassThrough passThrough) {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return nullptr;
-  if (m.row != nullptr) return OpenBoardStream(m, mode);
-  return passThrough();
+  return WithMapping(path, static_cast<FILE*>(nullptr), [&](const char*, const Mapping& m) {
+    return m.row != nullptr ? OpenBoardStream(m, mode) : passThrough();
+  });
 }
 
 // A path operation that changes the board: one step, logged as "WHAT DEVICE"
@@ -222,26 +219,15 @@ FILE* OpenStream(const char* path, const char* mode, PassThrough passThrough) {
 template <typename Call>
 int Change(Event event, const char* path, const char* what, Call call,
            std::optional<mode_t> mode = std::nullopt) {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return -1;
-  if (m.row != nullptr) {
+  return WithMapping(path, -1, [&](const char* mapped, const Mapping& m) {
+    if (m.row == nullptr) return call(mapped);
     char shownMode[16] = "";
     if (mode) std::snprintf(shownMode, sizeof shownMode, " %04o", static_cast<unsigned>(*mode));
     if (const int error =
             sim::Step(event, {m.area(), m.device}, "%s %s%s", what, m.device, shownMode))
       return Fail(error);
-  }
-  return call(mapped);
-}
-
-// A path operation that only looks: mapped, neither logged nor checked.
-template <typename T, typename Call>
-T Look(const char* path, T failed, Call call) {
-  Mapping m;
-  const char* mapped = sim::MapPath(path, &m);
-  if (mapped == nullptr) return failed;
-  return call(mapped);
+    return call(mapped);
+  });
 }
 
 template <typename Call>
@@ -253,7 +239,9 @@ int RenamePaths(const char* from, const char* to, Call call) {
   const char* mappedTo = sim::MapPath(to, &b);
   if (mappedTo == nullptr) return -1;
   if (a.row == nullptr && b.row == nullptr) return call(from, to);
-  const sim::Target names = {a.area(), Shown(a, from), nullptr, b.area(), Shown(b, to)};
+  // The log names a host path as it was given.
+  const sim::Target names = {a.area(), a.row ? a.device : from, nullptr, b.area(),
+                             b.row ? b.device : to};
   if (const int error = sim::Step(Event::Rename, names, "rename %s %s", names.device, names.to))
     return Fail(error);
   return call(mappedFrom, mappedTo);
@@ -262,12 +250,10 @@ int RenamePaths(const char* from, const char* to, Call call) {
 using IoctlFn = int (*)(int, unsigned long, ...);
 
 int Ioctl(int fd, unsigned long request, void* arg, IoctlFn real) {
-  const Kind kind = sim::KindOf(fd);
-  const bool device = kind == Kind::Gpio || kind == Kind::Mtd;
-  if (device || sim::IsBoardRequest(request)) {
-    char board[nolva::board::kPathMax];
-    sim::RequireBoard(board, sizeof board);
-    return sim::DeviceIoctl(fd, kind, request, arg);
+  const std::optional<Area> area = sim::TrackedArea(fd);
+  if (area == Area::Gpio || area == Area::Mtd || sim::IsBoardRequest(request)) {
+    sim::RequireBoard();
+    return sim::DeviceIoctl(fd, area, request, arg);
   }
   return real(fd, request, arg);
 }
@@ -280,54 +266,25 @@ int Ioctl(int fd, unsigned long request, void* arg, IoctlFn real) {
 
 // --- opening ---------------------------------------------------------------
 
-NOLVA_ENTRY int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(open)(path, flags, mode); });
-}
-
-NOLVA_ENTRY int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(open64)(path, flags, mode); });
-}
-
-NOLVA_ENTRY int __open_2(const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__open_2)(path, flags); });
-}
-
-NOLVA_ENTRY int __open64_2(const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__open64_2)(path, flags); });
-}
-
-NOLVA_ENTRY int openat(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(openat)(dirfd, path, flags, mode); });
-}
-
-NOLVA_ENTRY int openat64(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArg(flags, args);
-  va_end(args);
-  return OpenPath(path, flags, mode,
-                  [&] { return NOLVA_REAL(openat64)(dirfd, path, flags, mode); });
-}
-
-NOLVA_ENTRY int __openat_2(int dirfd, const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__openat_2)(dirfd, path, flags); });
-}
-
-NOLVA_ENTRY int __openat64_2(int dirfd, const char* path, int flags) {
-  return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__openat64_2)(dirfd, path, flags); });
-}
+// open(2) and its 64-bit, *at and fortified (_2) forms differ only in their
+// names and the leading directory descriptor.
+#define NOLVA_OPEN(fn, At, at)                                                                \
+  NOLVA_ENTRY int fn(At const char* path, int flags, ...) {                                   \
+    va_list args;                                                                             \
+    va_start(args, flags);                                                                    \
+    const mode_t mode = ModeArg(flags, args);                                                 \
+    va_end(args);                                                                             \
+    return OpenPath(path, flags, mode, [&] { return NOLVA_REAL(fn)(at path, flags, mode); }); \
+  }                                                                                           \
+  NOLVA_ENTRY int __##fn##_2(At const char* path, int flags) {                                \
+    return OpenPath(path, flags, 0, [&] { return NOLVA_REAL(__##fn##_2)(at path, flags); });  \
+  }
+#define NOLVA_AT int dirfd,
+#define NOLVA_AT_ARG dirfd,
+NOLVA_OPEN(open, , )
+NOLVA_OPEN(open64, , )
+NOLVA_OPEN(openat, NOLVA_AT, NOLVA_AT_ARG)
+NOLVA_OPEN(openat64, NOLVA_AT, NOLVA_AT_ARG)
 
 NOLVA_ENTRY int creat(const char* path, mode_t mode) {
   // NOLINTNEXTLINE(android-cloexec-open): creat(2) leaves the descriptor open across exec
@@ -348,8 +305,9 @@ NOLVA_ENTRY FILE* fopen64(const char* path, const char* mode) {
 }
 
 NOLVA_ENTRY DIR* opendir(const char* path) {
-  return Look(path, static_cast<DIR*>(nullptr),
-              [](const char* p) { return NOLVA_REAL(opendir)(p); });
+  // Looking is neither logged nor checked.
+  return WithMapping(path, static_cast<DIR*>(nullptr),
+                     [](const char* p, const Mapping&) { return NOLVA_REAL(opendir)(p); });
 }
 
 // --- names -----------------------------------------------------------------
@@ -365,65 +323,47 @@ NOLVA_ENTRY int renameat(int fromDir, const char* from, int toDir, const char* t
   });
 }
 
-NOLVA_ENTRY int unlink(const char* path) noexcept {
-  return Change(Event::Remove, path, "unlink", [](const char* p) { return NOLVA_REAL(unlink)(p); });
-}
+// The removals that take only a path, each logged under its own name.
+#define NOLVA_REMOVE(fn)                                                                      \
+  NOLVA_ENTRY int fn(const char* path) noexcept {                                             \
+    return Change(Event::Remove, path, #fn, [](const char* p) { return NOLVA_REAL(fn)(p); }); \
+  }
+NOLVA_REMOVE(unlink)
+NOLVA_REMOVE(remove)
+NOLVA_REMOVE(rmdir)
 
 NOLVA_ENTRY int unlinkat(int dirfd, const char* path, int flags) noexcept {
   return Change(Event::Remove, path, "unlink",
                 [&](const char* p) { return NOLVA_REAL(unlinkat)(dirfd, p, flags); });
 }
 
-NOLVA_ENTRY int remove(const char* path) noexcept {
-  return Change(Event::Remove, path, "remove", [](const char* p) { return NOLVA_REAL(remove)(p); });
-}
+// The changes that set a mode, logged with it.
+#define NOLVA_SET_MODE(fn, event)                                                        \
+  NOLVA_ENTRY int fn(const char* path, mode_t mode) noexcept {                           \
+    return Change(                                                                       \
+        event, path, #fn, [&](const char* p) { return NOLVA_REAL(fn)(p, mode); }, mode); \
+  }
+NOLVA_SET_MODE(chmod, Event::Chmod)
+NOLVA_SET_MODE(mkdir, Event::Mkdir)
 
-NOLVA_ENTRY int rmdir(const char* path) noexcept {
-  return Change(Event::Remove, path, "rmdir", [](const char* p) { return NOLVA_REAL(rmdir)(p); });
-}
-
-NOLVA_ENTRY int chmod(const char* path, mode_t mode) noexcept {
-  return Change(
-      Event::Chmod, path, "chmod", [&](const char* p) { return NOLVA_REAL(chmod)(p, mode); }, mode);
-}
-
-NOLVA_ENTRY int mkdir(const char* path, mode_t mode) noexcept {
-  return Change(
-      Event::Mkdir, path, "mkdir", [&](const char* p) { return NOLVA_REAL(mkdir)(p, mode); }, mode);
-}
-
-NOLVA_ENTRY int access(const char* path, int how) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(access)(p, how); });
-}
-
-NOLVA_ENTRY int stat(const char* path, struct stat* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(stat)(p, st); });
-}
-
-NOLVA_ENTRY int stat64(const char* path, struct stat64* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(stat64)(p, st); });
-}
-
-NOLVA_ENTRY int lstat(const char* path, struct stat* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(lstat)(p, st); });
-}
-
-NOLVA_ENTRY int lstat64(const char* path, struct stat64* st) noexcept {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(lstat64)(p, st); });
-}
+// The calls that only look at a path: mapped, neither logged nor checked.
+#define NOLVA_LOOK(fn, Arg, ...)                                                               \
+  NOLVA_ENTRY int fn(const char* path, Arg arg) __VA_ARGS__ {                                  \
+    return WithMapping(path, -1,                                                               \
+                       [&](const char* p, const Mapping&) { return NOLVA_REAL(fn)(p, arg); }); \
+  }
+NOLVA_LOOK(access, int, noexcept)
+NOLVA_LOOK(stat, struct stat*, noexcept)
+NOLVA_LOOK(stat64, struct stat64*, noexcept)
+NOLVA_LOOK(lstat, struct stat*, noexcept)
+NOLVA_LOOK(lstat64, struct stat64*, noexcept)
 
 #if __TIMESIZE == 32
 // 32-bit programs built with 64-bit time call these instead of stat/lstat.
 extern "C" int __stat64_time64(const char*, void*);
 extern "C" int __lstat64_time64(const char*, void*);
-
-NOLVA_ENTRY int __stat64_time64(const char* path, void* st) {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(__stat64_time64)(p, st); });
-}
-
-NOLVA_ENTRY int __lstat64_time64(const char* path, void* st) {
-  return Look(path, -1, [&](const char* p) { return NOLVA_REAL(__lstat64_time64)(p, st); });
-}
+NOLVA_LOOK(__stat64_time64, void*)
+NOLVA_LOOK(__lstat64_time64, void*)
 #endif
 
 // --- descriptors -----------------------------------------------------------
@@ -432,31 +372,10 @@ NOLVA_ENTRY ssize_t write(int fd, const void* data, size_t size) {
   return BoardWrite(fd, data, size);
 }
 
-NOLVA_ENTRY ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
-  return BoardPwrite(fd, data, size, offset,
-                     [&] { return NOLVA_REAL(pwrite)(fd, data, size, offset); });
-}
-
-NOLVA_ENTRY ssize_t pwrite64(int fd, const void* data, size_t size, off64_t offset) {
-  return BoardPwrite(fd, data, size, offset,
-                     [&] { return NOLVA_REAL(pwrite64)(fd, data, size, offset); });
-}
-
+// Reads, positioned writes and seeks are simulated on the MTD partitions only.
 NOLVA_ENTRY ssize_t read(int fd, void* buffer, size_t size) {
-  return BoardRead(fd, buffer, size, sim::kAtPosition,
-                   [&] { return NOLVA_REAL(read)(fd, buffer, size); });
-}
-
-NOLVA_ENTRY ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-  if (offset < 0 && sim::KindOf(fd) == Kind::Mtd) return Fail(EINVAL);
-  return BoardRead(fd, buffer, size, offset,
-                   [&] { return NOLVA_REAL(pread)(fd, buffer, size, offset); });
-}
-
-NOLVA_ENTRY ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
-  if (offset < 0 && sim::KindOf(fd) == Kind::Mtd) return Fail(EINVAL);
-  return BoardRead(fd, buffer, size, offset,
-                   [&] { return NOLVA_REAL(pread64)(fd, buffer, size, offset); });
+  if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(read)(fd, buffer, size);
+  return sim::MtdRead(fd, buffer, size, sim::kAtPosition);
 }
 
 extern "C" ssize_t __read_chk(int, void*, size_t, size_t);
@@ -468,27 +387,31 @@ NOLVA_ENTRY ssize_t __read_chk(int fd, void* buffer, size_t size, size_t bufferS
   return read(fd, buffer, size);
 }
 
-NOLVA_ENTRY ssize_t __pread_chk(int fd, void* buffer, size_t size, off_t offset,
-                                size_t bufferSize) {
-  CheckBuffer(size, bufferSize);
-  return pread(fd, buffer, size, offset);
-}
-
-NOLVA_ENTRY ssize_t __pread64_chk(int fd, void* buffer, size_t size, off64_t offset,
-                                  size_t bufferSize) {
-  CheckBuffer(size, bufferSize);
-  return pread64(fd, buffer, size, offset);
-}
-
-NOLVA_ENTRY off_t lseek(int fd, off_t offset, int whence) noexcept {
-  return BoardSeek<off_t>(fd, offset, whence,
-                          [&] { return NOLVA_REAL(lseek)(fd, offset, whence); });
-}
-
-NOLVA_ENTRY off64_t lseek64(int fd, off64_t offset, int whence) noexcept {
-  return BoardSeek<off64_t>(fd, offset, whence,
-                            [&] { return NOLVA_REAL(lseek64)(fd, offset, whence); });
-}
+// The positioned calls and their 64-bit forms differ only in the offset's type.
+#define NOLVA_POSITIONED(pread, pwrite, lseek, Offset)                                         \
+  NOLVA_ENTRY ssize_t pread(int fd, void* buffer, size_t size, Offset offset) {                \
+    if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(pread)(fd, buffer, size, offset); \
+    if (offset < 0) return Fail(EINVAL);                                                       \
+    return sim::MtdRead(fd, buffer, size, offset);                                             \
+  }                                                                                            \
+  NOLVA_ENTRY ssize_t __##pread##_chk(int fd, void* buffer, size_t size, Offset offset,        \
+                                      size_t bufferSize) {                                     \
+    CheckBuffer(size, bufferSize);                                                             \
+    return pread(fd, buffer, size, offset);                                                    \
+  }                                                                                            \
+  NOLVA_ENTRY ssize_t pwrite(int fd, const void* data, size_t size, Offset offset) {           \
+    if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(pwrite)(fd, data, size, offset);  \
+    if (offset < 0) return Fail(EINVAL);                                                       \
+    return sim::MtdWrite(fd, data, size, offset);                                              \
+  }                                                                                            \
+  NOLVA_ENTRY Offset lseek(int fd, Offset offset, int whence) noexcept {                       \
+    if (sim::TrackedArea(fd) != Area::Mtd) return NOLVA_REAL(lseek)(fd, offset, whence);       \
+    const off64_t position = sim::MtdSeek(fd, offset, whence);                                 \
+    if (position != static_cast<Offset>(position)) return Fail(EOVERFLOW);                     \
+    return static_cast<Offset>(position);                                                      \
+  }
+NOLVA_POSITIONED(pread, pwrite, lseek, off_t)
+NOLVA_POSITIONED(pread64, pwrite64, lseek64, off64_t)
 
 NOLVA_ENTRY int fsync(int fd) {
   return BoardSync(fd, "fsync", [fd] { return NOLVA_REAL(fsync)(fd); });
@@ -528,22 +451,20 @@ NOLVA_ENTRY int system(const char* command) {
 }
 
 NOLVA_ENTRY int usleep(useconds_t microseconds) {
-  char board[nolva::board::kPathMax];
-  sim::RequireBoard(board, sizeof board);
+  sim::RequireBoard();
   sim::Log("usleep %lu", static_cast<unsigned long>(microseconds));
   return 0;
 }
 
 NOLVA_ENTRY int nolva_board_active(void) {
   char board[nolva::board::kPathMax];
-  return sim::ActiveBoard(board, sizeof board) ? 1 : 0;
+  return sim::ActiveBoard(board) ? 1 : 0;
 }
 
 #ifdef NOLVA_BOARD_PRELOAD
 // A preloaded program without a board must not get as far as main().
 __attribute__((constructor)) static void RequireBoardAtLoad() {
-  char board[nolva::board::kPathMax];
-  sim::RequireBoard(board, sizeof board);
+  sim::RequireBoard();
 }
 #endif
 

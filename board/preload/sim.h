@@ -4,6 +4,7 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
@@ -45,14 +46,12 @@ inline int Fail(int error) {
 }
 
 // The active board directory, or false when NOLVA_BOARD names no board.
-bool ActiveBoard(char* dir, std::size_t size);
-[[noreturn]] void Refuse();
+bool ActiveBoard(char (&dir)[kPathMax]);
 // ActiveBoard or stop the process: nothing may fall through to the host.
-void RequireBoard(char* dir, std::size_t size);
-
-// The area a path lies in; none for a host path (row nullptr).
-inline std::optional<Area> AreaOf(const MappedPath* row) {
-  return row ? std::optional<Area>(row->area) : std::nullopt;
+void RequireBoard(char (&dir)[kPathMax]);
+inline void RequireBoard() {
+  char dir[kPathMax];
+  RequireBoard(dir);
 }
 
 struct Mapping {
@@ -60,7 +59,7 @@ struct Mapping {
   char device[kPathMax];            // normalised device path
   char host[kPathMax];              // the same inside the board
 
-  std::optional<Area> area() const { return AreaOf(row); }
+  std::optional<Area> area() const { return row ? std::optional(row->area) : std::nullopt; }
 };
 // The path to hand to libc: `path` itself for host paths, m->host for board
 // paths, nullptr (errno set) when the board path does not fit.
@@ -70,12 +69,19 @@ const char* MapPath(const char* path, Mapping* m);
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
-enum class Kind : unsigned char { None, FlashFile, FlashDir, Gpio, Mtd, OtherBoard };
 // False when the table of board descriptors is full or the path too long.
-bool Track(int fd, Kind kind, const char* device);
+bool Track(int fd, Area area, const char* device);
 void Untrack(int fd);
-Kind KindOf(int fd);
+// The area of a board descriptor; none for any other descriptor.
+std::optional<Area> TrackedArea(int fd);
 void DevicePathOf(int fd, char* out, std::size_t size);
+
+// S_IFREG, S_IFDIR, ... of a descriptor (0 when fstat fails). 64-bit: a
+// 32-bit process may meet large host inode numbers.
+inline mode_t FileType(int fd) {
+  struct stat64 st;
+  return fstat64(fd, &st) == 0 ? st.st_mode & S_IFMT : 0;
+}
 
 // The steps a program takes on the board's paths and devices. Each one
 // goes through Step(), which logs it, counts it toward a power cut when it
@@ -117,16 +123,15 @@ bool FaultSet(const char* name, unsigned long long* value = nullptr);
 
 // Device requests (GPIO, MTD, interface hardware address).
 bool IsBoardRequest(unsigned long request);
-int DeviceIoctl(int fd, Kind kind, unsigned long request, void* arg);
+int DeviceIoctl(int fd, std::optional<Area> area, unsigned long request, void* arg);
 
 // The MTD partitions as the kernel's character devices on NOR flash show
 // them: reads stop at the partition's end, writes only clear bits.
-int MtdIoctl(int fd, unsigned long request, void* arg);
-ssize_t MtdRead(int fd, void* buffer, std::size_t size, off64_t offset, bool advance);
-ssize_t MtdWrite(int fd, const void* data, std::size_t size, off64_t offset, bool advance);
-off64_t MtdSeek(int fd, off64_t offset, int whence);
-// "the descriptor's current position" for MtdRead/MtdWrite
+// At kAtPosition they read or write at the descriptor's position and move it.
 inline constexpr off64_t kAtPosition = -1;
+ssize_t MtdRead(int fd, void* buffer, std::size_t size, off64_t offset);
+ssize_t MtdWrite(int fd, const void* data, std::size_t size, off64_t offset);
+off64_t MtdSeek(int fd, off64_t offset, int whence);
 
 int EmulateSystem(const char* command);
 

@@ -142,24 +142,20 @@ int ApplyFaults(Event event, Area area, const char* device, std::size_t* count) 
     if (rule.area != area || (rule.events & Bit(event)) == 0) continue;
     FaultFile fault;
     if (!fault.Read(rule.name)) continue;
-    const unsigned long long number = fault.Numbered() ? fault.Number() : 0;
-    if (rule.effect == Effect::Cap && count != nullptr) {
-      if (*count <= number) continue;
+    int error = rule.error;
+    if (rule.effect == Effect::Cap) {
+      const unsigned long long number = fault.Numbered() ? fault.Number() : 0;
+      if (count == nullptr || *count <= number) continue;
       *count = static_cast<std::size_t>(number);
-      Log("fault %s %s %s", rule.name, NamesOf(event).fault, device);
-      continue;  // cut short, not refused
-    }
-    if (rule.effect == Effect::Budget && count != nullptr && fault.Numbered()) {
+      error = 0;  // cut short, not refused
+    } else if (rule.effect == Effect::Budget && count != nullptr && fault.Numbered()) {
       const std::size_t wanted = *count;
       *count = DrawBudget(fault, wanted);
       if (*count == wanted) continue;
-      Log("fault %s %s %s", rule.name, NamesOf(event).fault, device);
-      if (*count > 0) continue;  // cut short, not refused
-      return rule.error;
+      if (*count > 0) error = 0;  // cut short, not refused
     }
-    if (rule.effect == Effect::Cap) continue;
     Log("fault %s %s %s", rule.name, NamesOf(event).fault, device);
-    return rule.error;
+    if (error != 0) return error;
   }
   return 0;
 }

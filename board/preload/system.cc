@@ -21,8 +21,10 @@ int ExitStatus(int code) {
   return code << 8;
 }
 
-void Say(int fd, const char* text) {
-  (void)!NOLVA_REAL(write)(fd, text, std::strlen(text));
+// A command that fails with its message on standard error.
+int Failed(const char* message) {
+  (void)!NOLVA_REAL(write)(2, message, std::strlen(message));
+  return ExitStatus(1);
 }
 
 // "0a:1b:2c:3d:4e:5f" -> its six bytes.
@@ -40,28 +42,19 @@ bool ParseMac(const char* text, unsigned char (&mac)[6]) {
 // The kernel gives an Ethernet interface only a unicast address that is not
 // all zero; it refuses anything else and the interface keeps its address.
 bool IsAssignable(const unsigned char (&mac)[6]) {
-  if ((mac[0] & 1) != 0) return false;
-  for (unsigned char byte : mac)
-    if (byte != 0) return true;
-  return false;
+  const unsigned char zero[6] = {};
+  return (mac[0] & 1) == 0 && std::memcmp(mac, zero, sizeof zero) != 0;
 }
 
 int SetMac(const char* args) {
   unsigned char mac[6];
-  if (!ParseMac(args, mac)) {
-    Say(2, "ifconfig: invalid hardware address\n");
-    return ExitStatus(1);
-  }
+  if (!ParseMac(args, mac)) return Failed("ifconfig: invalid hardware address\n");
   char path[kPathMax + 16];
   BoardFile(path, sizeof path, "/eth0");
-  if (NOLVA_REAL(access)(path, F_OK) != 0) {
-    Say(2, "ifconfig: SIOCSIFHWADDR: No such device\n");
-    return ExitStatus(1);
-  }
-  if (!IsAssignable(mac)) {
-    Say(2, "ifconfig: SIOCSIFHWADDR: Cannot assign requested address\n");
-    return ExitStatus(1);
-  }
+  if (NOLVA_REAL(access)(path, F_OK) != 0)
+    return Failed("ifconfig: SIOCSIFHWADDR: No such device\n");
+  if (!IsAssignable(mac))
+    return Failed("ifconfig: SIOCSIFHWADDR: Cannot assign requested address\n");
   char text[32];
   BoardFile(path, sizeof path, "/eth0/hwaddr");
   std::snprintf(text, sizeof text, "%s\n", args);
@@ -73,19 +66,12 @@ int CatInterfaces(const char*) {
   char path[kPathMax + 32];
   BoardFile(path, sizeof path, "/etc/network/interfaces");
   const int fd = NOLVA_REAL(open)(path, O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) {
-    Say(2, "cat: /etc/network/interfaces: No such file or directory\n");
-    return ExitStatus(1);
-  }
+  if (fd < 0) return Failed("cat: /etc/network/interfaces: No such file or directory\n");
   char buffer[4096];
   ssize_t n;
   while ((n = read(fd, buffer, sizeof buffer)) > 0)
     (void)!NOLVA_REAL(write)(1, buffer, static_cast<std::size_t>(n));
   NOLVA_REAL(close)(fd);
-  return ExitStatus(0);
-}
-
-int Recorded(const char*) {
   return ExitStatus(0);
 }
 
@@ -189,14 +175,14 @@ int RunRebootSteps(const char* args) {
 
 struct Command {
   const char* text;
-  bool prefix;  // the rest of the line is the handler's argument
-  int (*run)(const char* args);
+  bool prefix;                   // the rest of the line is the handler's argument
+  int (*run)(const char* args);  // nullptr: only recorded
 };
 
 constexpr Command kCommands[] = {
     {"ifconfig eth0 hw ether ", true, SetMac},
     {"/bin/cat /etc/network/interfaces", false, CatInterfaces},
-    {"/sbin/ifup -a", false, Recorded},
+    {"/sbin/ifup -a", false, nullptr},
     {"/bin/rm -f /flash/nolva_*", false, RemoveNolvaFiles},
     {"/bin/rm -r -f /flash/ocp", false, RemoveOcpDir},
     {"/bin/sh /tmp/.nolva_reboot &", false, RunRebootScript},
@@ -206,15 +192,14 @@ constexpr Command kCommands[] = {
 }  // namespace
 
 int EmulateSystem(const char* command) {
-  char board[kPathMax];
-  RequireBoard(board, sizeof board);
+  RequireBoard();
   if (command == nullptr) return 1;  // "a shell is available"
   for (const Command& row : kCommands) {
     const std::size_t n = std::strlen(row.text);
     if (std::strncmp(command, row.text, n) != 0) continue;
     if (!row.prefix && command[n] != '\0') continue;
     Log("system %s", command);
-    return row.run(command + n);
+    return row.run ? row.run(command + n) : ExitStatus(0);
   }
   Log("system (not run) %s", command);
   return ExitStatus(127);

@@ -38,16 +38,6 @@ std::string WrittenFlashFile(const std::vector<std::string>& w) {
   return "";
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string text;
-  char byte[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(byte, sizeof byte, " %02x", c);
-    text += byte;
-  }
-  return text;
-}
-
 void Section(std::ostringstream& out, const char* title, const std::vector<std::string>& items) {
   out << title << (items.empty() ? " none\n" : "\n");
   for (const std::string& item : items)
@@ -67,14 +57,20 @@ std::string FileItem(const std::string& board, const std::string& device) {
   if (!std::filesystem::is_regular_file(host, error)) return device + "  (gone)";
   const std::string bytes = ReadFile(host);
   std::string item = device + "  " + std::to_string(bytes.size()) + " bytes";
-  if (bytes.size() <= kDumpLimit && !bytes.empty()) item += "\n     " + Hex(bytes);
+  if (bytes.size() > kDumpLimit || bytes.empty()) return item;
+  item += "\n     ";
+  char hex[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(hex, sizeof hex, " %02x", c);
+    item += hex;
+  }
   return item;
 }
 
 // What one MTD partition saw: its erases, writes and reads.
 struct PartitionActivity {
   std::string device;
-  std::vector<std::string> erases;
+  std::string erases;  // a line each
   std::vector<std::string> writes;
   unsigned long long written = 0;
   unsigned long long reads = 0;
@@ -83,36 +79,27 @@ struct PartitionActivity {
 
 constexpr std::size_t kWritesShown = 8;
 
-PartitionActivity& ActivityOf(std::vector<PartitionActivity>& partitions,
-                              const std::string& device) {
-  for (PartitionActivity& partition : partitions)
-    if (partition.device == device) return partition;
-  partitions.push_back({device, {}, {}, 0, 0, 0});
-  return partitions.back();
-}
-
 // Adds an "erase", "write" or "read" line of a /dev/mtd partition.
 void NotePartition(std::vector<PartitionActivity>& partitions, const std::vector<std::string>& w) {
   if (w.size() < 3 || !StartsWith(w[1], "/dev/mtd")) return;
-  PartitionActivity& partition = ActivityOf(partitions, w[1]);
+  auto partition = std::find_if(partitions.begin(), partitions.end(),
+                                [&](const PartitionActivity& p) { return p.device == w[1]; });
+  if (partition == partitions.end()) partition = partitions.insert(partition, {w[1], "", {}});
   if (w[0] == "erase" && w.size() >= 4) {
-    std::string item = "erase " + w[2] + " +" + w[3];
+    partition->erases += "\n      erase " + w[2] + " +" + w[3];
     for (std::size_t i = 4; i < w.size(); ++i)
-      item += " " + w[i];
-    partition.erases.push_back(item);
+      partition->erases += " " + w[i];
   } else if (w[0] == "write") {
-    partition.writes.push_back(w[2]);
-    partition.written += std::stoull(w[2]);
+    partition->writes.push_back(w[2]);
+    partition->written += std::stoull(w[2]);
   } else if (w[0] == "read") {
-    ++partition.reads;
-    partition.readBytes += std::stoull(w[2]);
+    ++partition->reads;
+    partition->readBytes += std::stoull(w[2]);
   }
 }
 
 std::string PartitionItem(const PartitionActivity& partition) {
-  std::string item = partition.device;
-  for (const std::string& erase : partition.erases)
-    item += "\n      " + erase;
+  std::string item = partition.device + partition.erases;
   if (!partition.writes.empty()) {
     item += "\n      writes: " + std::to_string(partition.writes.size()) + " (" +
             std::to_string(partition.written) + " bytes):";

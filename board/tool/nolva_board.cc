@@ -101,77 +101,44 @@ int RunAndShow(const std::string& board, const Args& argv) {
   return status;
 }
 
-// ---- new: its options --------------------------------------------------------
+// ---- the commands --------------------------------------------------------------
 
-struct NewBoard {
+// Each option's value is checked as it is read; --mac and --config-mac both
+// parse into one address, as they always have.
+int New(const Args& args) {
   BoardOptions options;
   bool config = false;  // --config-mac given
   unsigned char configMac[6];
-};
-
-struct NewOption {
-  const char* name;
-  bool takesValue;
-  bool (*apply)(NewBoard& board, const std::string& value);  // false: a bad value
-};
-
-// Each option's value is checked as it is read; --mac and --config-mac both
-// parse into configMac, as they always have.
-const NewOption kNewOptions[] = {
-    {"--no-gpio", false,
-     [](NewBoard& b, const std::string&) {
-       b.options.gpio = false;
-       return true;
-     }},
-    {"--no-eth0", false,
-     [](NewBoard& b, const std::string&) {
-       b.options.eth0 = false;
-       return true;
-     }},
-    {"--mac", true,
-     [](NewBoard& b, const std::string& mac) {
-       if (!ParseMac(mac, b.configMac)) return false;
-       b.options.mac = mac;
-       return true;
-     }},
-    {"--config-mac", true,
-     [](NewBoard& b, const std::string& mac) {
-       if (!ParseMac(mac, b.configMac)) return false;
-       b.config = true;
-       return true;
-     }},
-    {"--mtd-size", true,
-     [](NewBoard& b, const std::string& size) { return ParseSize(size, &b.options.mtdSize); }},
-    {"--mtd-erase-size", true,
-     [](NewBoard& b, const std::string& size) { return ParseSize(size, &b.options.mtdEraseSize); }},
-    {"--usb", true,
-     [](NewBoard& b, const std::string& file) {
-       b.options.usbDevices = ReadFile(file);
-       return true;
-     }},
-};
-
-const NewOption* FindNewOption(const std::string& name) {
-  for (const NewOption& option : kNewOptions)
-    if (name == option.name) return &option;
-  return nullptr;
-}
-
-// ---- the commands --------------------------------------------------------------
-
-int New(const Args& args) {
-  NewBoard request;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    const NewOption* option = FindNewOption(args[i]);
-    const bool fits = option != nullptr && (!option->takesValue || i + 1 < args.size());
-    if (!fits || !option->apply(request, option->takesValue ? args[i + 1] : "")) {
-      return Usage("new: bad option " + args[i]);
+    const std::string& name = args[i];
+    const bool flag = name == "--no-gpio" || name == "--no-eth0";
+    if (!flag && i + 1 == args.size()) return Usage("new: bad option " + name);
+    const std::string value = flag ? "" : args[++i];
+    bool ok = true;
+    if (name == "--no-gpio") {
+      options.gpio = false;
+    } else if (name == "--no-eth0") {
+      options.eth0 = false;
+    } else if (name == "--mac") {
+      ok = ParseMac(value, configMac);
+      options.mac = value;
+    } else if (name == "--config-mac") {
+      ok = ParseMac(value, configMac);
+      config = true;
+    } else if (name == "--mtd-size") {
+      ok = ParseSize(value, &options.mtdSize);
+    } else if (name == "--mtd-erase-size") {
+      ok = ParseSize(value, &options.mtdEraseSize);
+    } else if (name == "--usb") {
+      options.usbDevices = ReadFile(value);
+    } else {
+      ok = false;
     }
-    if (option->takesValue) ++i;
+    if (!ok) return Usage("new: bad option " + name);
   }
   const std::string board = Absolute(args[0]);
-  CreateBoard(board, request.options);
-  if (request.config) WriteConfigMac(board, request.configMac);
+  CreateBoard(board, options);
+  if (config) WriteConfigMac(board, configMac);
   std::cout << "board ready: " << board << "\n";
   return 0;
 }
