@@ -35,7 +35,7 @@ bool ParseUserLine(Line line, UserRowText* row) {
 
 void FillDefaultUsers(DeviceManager& manager, UserTable* table) {
   memset(&table->entries[0], 0, sizeof table->entries[0]);
-  memcpy(table->entries[0].name, "admin", sizeof "admin");
+  memcpy(table->entries[0].name, kAdminName, sizeof kAdminName);
   manager.MakePasswordDigest(table->entries[0].digest, "kevla");
   table->count = 1;
 }
