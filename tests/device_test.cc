@@ -129,8 +129,11 @@ TEST_F(DeviceTest, UsbPortsListTheHubsPortsWithTheirProducts) {
       {"no line end", "T:  Bus=01 Lev=02 Prnt=02 Port=00\nS:  Product=Pen",
        "PORT 0:  Pen" + empty.substr(9)},
       {"blanks and a sign before the number",
-       "T:  Bus=01 Lev=02 Prnt=02 Port= \r+2 Cnt=01\nS:  Product=Spaced\n",
+       "T:  Bus=01 Lev=02 Prnt=02 Port=\t \r+2 Cnt=01\nS:  Product=Spaced\n",
        "PORT 0:  \nPORT 1:  \nPORT 2:  Spaced\nPORT 3:  \n"},
+      {"a T: line cut short by a NUL ends the device",
+       OnHub(1) + std::string("T:\0 Bus=02\nS:  Product=Other\n", 29),
+       "PORT 0:  \nPORT 1:  \nPORT 2:  \nPORT 3:  \n"},
       {"two-digit port", hub + OnHub(21, "Far"),
        [] {
          std::string text;

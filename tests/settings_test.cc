@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "store/replacement_file.h"
 #include "tests/device_test_support.h"
 
 namespace nolva::test {
@@ -228,6 +229,30 @@ TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
     EXPECT_EQ(Users(), text);
     EXPECT_EQ(FlashFileNames(), std::vector<std::string>{"nolva_user"});
   }
+}
+
+// The guarded save itself: once a step has failed, or the file is in place,
+// Commit reports a failure and changes nothing, whatever its caller did
+// with the result of Write.
+TEST_F(DeviceTest, ReplacementCommitsOnlyOnceAndOnlyWhatWasWritten) {
+  {
+    ReplacementFile unopened("/flash/no-such-folder/file");
+    EXPECT_FALSE(unopened.Write("new", 3));
+    EXPECT_EQ(unopened.Commit(), -1);
+  }
+  {
+    SetFault("flash-full", "");
+    ReplacementFile full("/flash/file");
+    EXPECT_FALSE(full.Write("new", 3));
+    ClearFault("flash-full");
+    EXPECT_EQ(full.Commit(), -1);
+  }
+  EXPECT_TRUE(FlashFileNames().empty());
+  ReplacementFile twice("/flash/file");
+  ASSERT_TRUE(twice.Write("new", 3));
+  EXPECT_EQ(twice.Commit(), 0);
+  EXPECT_EQ(twice.Commit(), -1);
+  EXPECT_EQ(ReadBoardFile("/flash/file"), "new");
 }
 
 // Only a missing file means a factory-fresh device: one that cannot be
