@@ -131,6 +131,14 @@ TEST_F(DeviceTest, UsbPortsListTheHubsPortsWithTheirProducts) {
       {"blanks and a sign before the number",
        "T:  Bus=01 Lev=02 Prnt=02 Port=\t \r+2 Cnt=01\nS:  Product=Spaced\n",
        "PORT 0:  \nPORT 1:  \nPORT 2:  Spaced\nPORT 3:  \n"},
+      {"a port past INT32_MAX is no port",
+       "T:  Bus=01 Lev=02 Prnt=02 Port=2147483648 Cnt=01\nS:  Product=Huge\n" + OnHub(1, "Real"),
+       "PORT 0:  \nPORT 1:  Real\nPORT 2:  \nPORT 3:  \n"},
+      // The line is cut at 255 bytes, right behind the 5: the 7 that
+      // follows is the next line's.
+      {"the number ends with its line",
+       "T:  Bus=01 Lev=02 Prnt=02 Port=" + std::string(223, ' ') + "57 Cnt=01\nS:  Product=Cut\n",
+       empty + "PORT 4:  \nPORT 5:  Cut\n"},
       {"a T: line cut short by a NUL ends the device",
        OnHub(1) + std::string("T:\0 Bus=02\nS:  Product=Other\n", 29),
        "PORT 0:  \nPORT 1:  \nPORT 2:  \nPORT 3:  \n"},
