@@ -216,6 +216,8 @@ TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
   for (int i = 0; i < 120; ++i)
     text += "user" + std::to_string(i) + ":" + std::string(39, 'D') + "\n";
   WriteUsers(text);
+  UserTable table;
+  ASSERT_EQ(manager.LoadUsers(&table), kAccountDone);
   const struct {
     const char* name;
     const char* budget;
@@ -223,6 +225,7 @@ TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SetFault("flash-full", c.budget);
+    EXPECT_EQ(manager.SaveUsers(&table), kAccountRefused);
     EXPECT_EQ(manager.RemoveUser("user1"), kAccountRefused);
     EXPECT_EQ(manager.AppendUser("carol", "pw"), kAccountRefused);
     ClearFault("flash-full");
