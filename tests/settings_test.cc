@@ -234,10 +234,9 @@ TEST_F(DeviceTest, FailedUserFileSaveKeepsTheOldFile) {
   }
 }
 
-// The guarded save itself: once a step has failed, or the file is in place,
-// Commit reports a failure and changes nothing, whatever its caller did
-// with the result of Write.
-TEST_F(DeviceTest, ReplacementCommitsOnlyOnceAndOnlyWhatWasWritten) {
+// The guarded save itself: once a step has failed Commit reports a failure
+// and changes nothing, whatever its caller did with the result of Write.
+TEST_F(DeviceTest, ReplacementCommitsNothingAfterAFailedStep) {
   {
     ReplacementFile unopened("/flash/no-such-folder/file");
     EXPECT_FALSE(unopened.Write("new", 3));
@@ -251,6 +250,10 @@ TEST_F(DeviceTest, ReplacementCommitsOnlyOnceAndOnlyWhatWasWritten) {
     EXPECT_EQ(full.Commit(), -1);
   }
   EXPECT_TRUE(FlashFileNames().empty());
+}
+
+// Once the file is in place, a second Commit fails and leaves it.
+TEST_F(DeviceTest, ReplacementCommitsOnlyOnce) {
   ReplacementFile twice("/flash/file");
   ASSERT_TRUE(twice.Write("new", 3));
   EXPECT_EQ(twice.Commit(), 0);
